@@ -1,0 +1,40 @@
+#include <cstdio>
+
+#include "config/host_paths.h"
+#include "config/properties_file.h"
+#include "database/ktr_database_interface.h"
+#include "platform/files.h"
+
+namespace qlx {
+namespace {
+
+constexpr int kDefaultQueryTimeout = 60;
+constexpr char kDefaultSetting[] = "Query_Timeout_Value=60";
+constexpr uint32_t kFileNotFound = 2;
+constexpr uint32_t kPathNotFound = 3;
+
+// Writes the default setting into a time-out file that does not exist yet. A
+// file that exists but cannot be read is the administrator's and stays as it is.
+void CreateDefaultSetting(const std::string& path, uint32_t open_error) {
+  if (open_error != kFileNotFound && open_error != kPathNotFound) return;
+  platform::UniqueFile file = platform::OpenFile(path, "w");
+  if (file) std::fputs(kDefaultSetting, file.get());
+}
+
+}  // namespace
+
+int KTRDatabaseInterface::GetQueryTimeout() {
+  const std::string path = AddOnDirectory() + "\\Query_Timeout.txt";
+  bool opened = false;
+  uint32_t open_error = 0;
+  std::string setting = " " + ReadWholeText(path, &opened, &open_error);
+  if (!opened) CreateDefaultSetting(path, open_error);
+
+  const std::string::size_type separator = setting.find('=');
+  if (separator != std::string::npos) setting.erase(0, separator + 1);
+  RemoveWhiteSpace(setting);
+  const int seconds = ParseDigits(setting);
+  return seconds != 0 ? seconds : kDefaultQueryTimeout;
+}
+
+}  // namespace qlx

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/files.h"
+
+namespace qlx {
+
+// The patch log, "QLX_patch.log" in the current directory. Every entry opens
+// the file in append mode and closes it again, so an entry is on disk as soon
+// as it is written and a run that ends abruptly loses nothing. An entry that
+// cannot be written is dropped without notice.
+
+// The log opened for one entry (mode "a+"), or null.
+platform::UniqueFile OpenLog();
+
+// Writes the text as it is.
+void LogText(const std::string& text);
+
+// Writes "<module> - <message>\n".
+void LogModuleMessage(const std::string& module, const std::string& message);
+
+// Writes "<operation> failed with error <code>: <system text>\n"; for the
+// code 0 only the operation name.
+void LogSystemError(const std::string& operation, uint32_t code);
+
+}  // namespace qlx

@@ -1,0 +1,35 @@
+#include "platform/platform.h"
+
+#include "platform/database.h"
+#include "platform/processes.h"
+#include "platform/registry.h"
+#include "platform/services.h"
+
+namespace qlx::platform {
+namespace {
+
+Facilities& InForce() {
+  static Facilities facilities = SystemFacilities();
+  return facilities;
+}
+
+}  // namespace
+
+Facilities SystemFacilities() {
+  return Facilities{&SystemRegistry(), &SystemServices(), &SystemProcesses(),
+                    &SystemDatabaseDriver()};
+}
+
+const Facilities& Current() { return InForce(); }
+
+ScopedFacilities::ScopedFacilities(const Facilities& replacement) : previous_(InForce()) {
+  Facilities& in_force = InForce();
+  if (replacement.registry) in_force.registry = replacement.registry;
+  if (replacement.services) in_force.services = replacement.services;
+  if (replacement.processes) in_force.processes = replacement.processes;
+  if (replacement.database) in_force.database = replacement.database;
+}
+
+ScopedFacilities::~ScopedFacilities() { InForce() = previous_; }
+
+}  // namespace qlx::platform

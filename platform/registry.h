@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qlx::platform {
+
+// Value types, numbered as the Windows registry numbers them.
+enum RegistryType : uint32_t {
+  kRegNone = 0,
+  kRegSz = 1,
+  kRegExpandSz = 2,
+  kRegBinary = 3,
+  kRegDword = 4,
+  kRegDwordBigEndian = 5,
+  kRegLink = 6,
+  kRegMultiSz = 7,
+  kRegQword = 11,
+};
+
+// A value's type and its stored bytes, exactly as the registry holds them.
+struct RegistryData {
+  uint32_t type = kRegNone;
+  std::vector<unsigned char> bytes;
+};
+
+// An open key below HKEY_LOCAL_MACHINE; closed when destroyed.
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+  // The value's type and bytes, or nothing when the value does not exist or
+  // cannot be read.
+  virtual std::optional<RegistryData> QueryValue(const std::string& name) = 0;
+  // Stores the value under the name; false when the registry refuses it.
+  virtual bool SetValue(const std::string& name, const RegistryData& data) = 0;
+};
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  // Opens an existing key below HKEY_LOCAL_MACHINE for querying and setting
+  // values; null when it does not exist or cannot be opened.
+  virtual std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path) = 0;
+};
+
+Registry& SystemRegistry();
+
+}  // namespace qlx::platform
