@@ -5,6 +5,7 @@
 
 #include "database/ktr_database_interface.h"
 #include "driver/patch_log.h"
+#include "platform/platform.h"
 #include "platform/system_messages.h"
 
 namespace qlx {
@@ -36,7 +37,7 @@ void WriteEntry(std::FILE* log, const std::string& operation, int32_t code,
 
 std::string FormatComErrorMessage(int32_t hresult) {
   const uint32_t code = static_cast<uint32_t>(hresult);
-  std::optional<std::string> text = platform::SystemMessageText(code);
+  std::optional<std::string> text = platform::Current().messages->Text(code);
   if (!text) return FallbackMessage(code);
   if (text->size() > 1 && text->back() == '\n') {
     text->pop_back();

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/platform.h"
 #include "platform/system_messages.h"
 
 namespace qlx {
@@ -36,7 +37,7 @@ void LogSystemError(const std::string& operation, uint32_t code) {
     LogText(operation);
     return;
   }
-  const std::string text = platform::SystemMessageText(code).value_or(kNoSystemText);
+  const std::string text = platform::Current().messages->Text(code).value_or(kNoSystemText);
   platform::UniqueFile log = OpenLog();
   if (!log) return;
   std::fprintf(log.get(), "%s failed with error %d: %s\n", operation.c_str(),

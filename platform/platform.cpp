@@ -4,6 +4,7 @@
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/services.h"
+#include "platform/system_messages.h"
 
 namespace qlx::platform {
 namespace {
@@ -17,7 +18,21 @@ Facilities& InForce() {
 
 Facilities SystemFacilities() {
   return Facilities{&SystemRegistry(), &SystemServices(), &SystemProcesses(),
-                    &SystemDatabaseDriver()};
+                    &SystemDatabaseDriver(), &SystemMessageTable()};
+}
+
+namespace {
+
+class SystemMessages : public MessageTable {
+ public:
+  std::optional<std::string> Text(uint32_t code) override { return SystemMessageText(code); }
+};
+
+}  // namespace
+
+MessageTable& SystemMessageTable() {
+  static SystemMessages table;
+  return table;
 }
 
 const Facilities& Current() { return InForce(); }
@@ -28,6 +43,7 @@ ScopedFacilities::ScopedFacilities(const Facilities& replacement) : previous_(In
   if (replacement.services) in_force.services = replacement.services;
   if (replacement.processes) in_force.processes = replacement.processes;
   if (replacement.database) in_force.database = replacement.database;
+  if (replacement.messages) in_force.messages = replacement.messages;
 }
 
 ScopedFacilities::~ScopedFacilities() { InForce() = previous_; }

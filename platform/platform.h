@@ -10,12 +10,14 @@ class Registry;
 class Services;
 class Processes;
 class DatabaseDriver;
+class MessageTable;
 
 struct Facilities {
   Registry* registry;
   Services* services;
   Processes* processes;
   DatabaseDriver* database;
+  MessageTable* messages;
 };
 
 // The facilities in force: the system's unless a ScopedFacilities overrides them.
