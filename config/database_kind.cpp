@@ -10,12 +10,12 @@ namespace qlx {
 std::string GetDatabaseType() {
   const std::string path = HostDirectory() + "\\config\\globalsettings.props";
   std::string type;
-  const bool opened = ScanPropertiesFile(path, [&type](const std::string& key,
-                                                       const std::string& value) {
-    if (key != "dbType") return true;
-    type = value;
-    return false;  // the first occurrence decides
-  });
+  const bool opened =
+      ScanPropertiesFile(path, [&type](const std::string& key, const std::string& value) {
+        if (key != "dbType") return true;
+        type = value;
+        return false;  // the first occurrence decides
+      });
   if (!opened) {
     std::printf("Error in opening the file: %s\n", path.c_str());
     return "";

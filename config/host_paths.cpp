@@ -10,8 +10,7 @@ std::string HostDirectory() {
 }
 
 std::string AddOnDirectory() {
-  return ReadRegistryValue(RegistryRoot::kLocalMachine, "SOFTWARE\\OV\\Quellmark",
-                           "ExtensionBase");
+  return ReadRegistryValue(RegistryRoot::kLocalMachine, "SOFTWARE\\OV\\Quellmark", "ExtensionBase");
 }
 
 }  // namespace qlx

@@ -79,8 +79,7 @@ void KTRDatabaseInterface::ReportComError(std::string operation, const platform:
               last_error_description_);
 }
 
-void KTRDatabaseInterface::ReportQueryError(std::string operation,
-                                            const platform::ComError& error,
+void KTRDatabaseInterface::ReportQueryError(std::string operation, const platform::ComError& error,
                                             std::string statement) {
   RecordComError(std::move(operation), error);
   LogQueryError(last_error_operation_, last_error_code_, last_error_message_,

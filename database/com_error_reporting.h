@@ -12,8 +12,7 @@ std::string FormatComErrorMessage(int32_t hresult);
 
 // The four-line entry of a failed database call; false when the log could
 // not be opened.
-bool LogComError(std::string operation, int32_t code, std::string message,
-                 std::string description);
+bool LogComError(std::string operation, int32_t code, std::string message, std::string description);
 
 // The same entry with the statement on a fifth line.
 bool LogQueryError(std::string operation, int32_t code, std::string message,

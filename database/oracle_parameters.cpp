@@ -10,15 +10,15 @@ namespace qlx {
 std::string KTRDatabaseInterface::GetOracleDatabaseParameters() {
   LogModuleMessage("KTRDatabaseInterface", "GetOracleDatabaseParameters started");
   const std::string path = AddOnDirectory() + "\\qlxdatabase.props";
-  const bool opened = ScanPropertiesFile(path, [this](const std::string& key,
-                                                      const std::string& value) {
-    if (key == "qlx.Database.username") {
-      MutableOracleUserName() = value;
-    } else if (key == "qlx.Database.databaseName") {
-      database_name_ = value;
-    }
-    return true;  // the last occurrence decides
-  });
+  const bool opened =
+      ScanPropertiesFile(path, [this](const std::string& key, const std::string& value) {
+        if (key == "qlx.Database.username") {
+          MutableOracleUserName() = value;
+        } else if (key == "qlx.Database.databaseName") {
+          database_name_ = value;
+        }
+        return true;  // the last occurrence decides
+      });
   if (!opened) {
     LogModuleMessage("QLXInstallDir", "file not opened");
     return "";
@@ -26,10 +26,10 @@ std::string KTRDatabaseInterface::GetOracleDatabaseParameters() {
   const std::string database_name = database_name_;
   const std::string password = GetPassword();
   const std::string user_name = OracleUserName();
-  const std::string connection_string = "Provider=OraOLEDB.Oracle;User ID=" +
-                                        QuoteConnectionValue(user_name) +
-                                        ";Password=" + QuoteConnectionValue(password) +
-                                        ";Data Source=" + QuoteConnectionValue(database_name);
+  const std::string connection_string =
+      "Provider=OraOLEDB.Oracle;User ID=" + QuoteConnectionValue(user_name) +
+      ";Password=" + QuoteConnectionValue(password) +
+      ";Data Source=" + QuoteConnectionValue(database_name);
   LogModuleMessage("KTRDatabaseInterface", "GetOracleDatabaseParameters finished");
   return connection_string;
 }

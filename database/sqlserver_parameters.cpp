@@ -29,17 +29,19 @@ std::string KTRDatabaseInterface::GetSQLServerDatabaseParameters() {
   const std::string path = HostDirectory() + "\\config\\database.props";
 
   uint32_t open_error = 0;
-  const bool opened = ScanPropertiesFile(path, [&](const std::string& key,
-                                                   const std::string& value) {
-    if (key == "ov.Database.hostName") {
-      host_name_ = value;
-    } else if (key == "ov.Database.portNumber") {
-      port_number_ = value;
-    } else if (key == "ov.Database.instance") {
-      instance = value;
-    }
-    return true;  // the last occurrence decides
-  }, &open_error);
+  const bool opened = ScanPropertiesFile(
+      path,
+      [&](const std::string& key, const std::string& value) {
+        if (key == "ov.Database.hostName") {
+          host_name_ = value;
+        } else if (key == "ov.Database.portNumber") {
+          port_number_ = value;
+        } else if (key == "ov.Database.instance") {
+          instance = value;
+        }
+        return true;  // the last occurrence decides
+      },
+      &open_error);
   if (!opened) throw CKTRException(CKTRException::kSettingsFileNotOpened, open_error);
 
   std::string data_source;

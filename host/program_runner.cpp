@@ -7,8 +7,7 @@
 namespace qlx {
 
 uint32_t ExecuteProgram(const std::string& command_line) {
-  const platform::ProgramOutcome outcome =
-      platform::Current().processes->RunHidden(command_line);
+  const platform::ProgramOutcome outcome = platform::Current().processes->RunHidden(command_line);
   if (outcome.failed) LogSystemError("ExecuteProgram", outcome.code);
   return outcome.code;
 }
