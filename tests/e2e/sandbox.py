@@ -1,0 +1,169 @@
+"""A sandbox host for running the native patch end to end.
+
+It lays out, in a temporary directory, everything the patch reaches on a
+server: the registry file and the services file that stand in for the
+Windows registry and service control manager, the host's and the add-on's
+directories with their properties files, fake `zqtool` and `zqpassword`
+programs on PATH that record what they receive, an SQLite database behind
+the ODBC data sources the connection strings name, and the directory the
+patch is run from with the new "qlxtools.xml".
+"""
+
+import os
+import shutil
+import sqlite3
+import subprocess
+import tempfile
+from pathlib import Path
+
+SERVICE = "OV Quellmark"
+HOST_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Orvanta\Vantline\Settings"
+ADDON_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\OV\Quellmark"
+UNINSTALL_KEY = (r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion"
+                 r"\Uninstall\OV Quellmark_is1")
+
+SQLITE_DRIVER = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so"
+
+SCHEMA = ("CREATE TABLE Supported_Servers (Model_Name TEXT PRIMARY KEY, Model_Support TEXT, "
+          "Max_Processors INTEGER, Hyper_Threading_Support INTEGER)")
+
+FIRST = ("INSERT INTO Supported_Servers (Model_Name, Model_Support, Max_Processors, "
+         "Hyper_Threading_Support)\tVALUES ('TX540A1', 'TX540A1x', 2 , 1)")
+SECOND = FIRST.replace("TX540A1", "TX520A1")
+
+ZQTOOL = """#!/bin/sh
+# Records its arguments, one per line, and exits with the chosen code.
+printf '%s\\n' "$@" >> "{root}/zqtool.calls"
+echo "zqtool output $1"
+exit $(cat "{root}/zqtool.exit" 2>/dev/null || echo 0)
+"""
+
+ZQPASSWORD = """#!/bin/sh
+# Records its arguments; "-e HOST" prints a key, "-l ..." prints the password.
+printf '%s\\n' "$*" >> "{root}/zqpassword.calls"
+case "$1" in
+  -e) printf 'KEY-%s\\r\\n' "$2" ;;
+  -l) cat "{root}/password" ;;
+esac
+"""
+
+
+def reg_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+class Sandbox:
+    """A throwaway host. Change its attributes, then call run()."""
+
+    def __init__(self, binary, root=None):
+        self.binary = str(binary)
+        self.root = Path(root or tempfile.mkdtemp(prefix="qlx-sandbox-"))
+        self.host = self.root / "host dir"
+        self.addon = self.root / "addon"
+        self.work = self.root / "work"
+        self.temp = self.root / "tmp"
+        self.bin = self.root / "bin"
+        for directory in (self.host / "config", self.host / "Tools", self.addon, self.work,
+                          self.temp, self.bin):
+            directory.mkdir(parents=True, exist_ok=True)
+        self.registry = {
+            HOST_KEY: {"InstallPath": reg_string(str(self.host))},
+            ADDON_KEY: {"ExtensionBase": reg_string(str(self.addon)),
+                        "Build": reg_string("4.2.0.1234"), "Version": reg_string("4.2.0")},
+            UNINSTALL_KEY: {"DisplayVersion": reg_string("4.2.0")},
+        }
+        self.services = {SERVICE: "running"}
+        self.db_type = "SQLServer"
+        self.write(self.host / "config" / "database.props",
+                   "ov.Database.hostName=DBSRV\r\nov.Database.portNumber=1433\r\n"
+                   "ov.Database.username=sa\r\n")
+        self.write(self.addon / "qlxdatabase.props",
+                   "qlx.Database.username=scott\r\nqlx.Database.databaseName=QLX\r\n")
+        self.write(self.host / "Tools" / "qlxtools.xml", "<tools version='4.2'/>\n")
+        self.write(self.work / "qlxtools.xml", "<tools version='4.3.1'/>\n")
+        self.write(self.root / "password", "tiger\r\n")
+        self.zqtool_exit = 0
+        self.odbc_dsns = {}
+        self.sqlite = None
+
+    @staticmethod
+    def write(path, text):
+        Path(path).write_bytes(text.encode("latin-1"))
+
+    # --- the database -----------------------------------------------------
+    def use_sqlite(self):
+        """Both data sources lead to one SQLite file holding the table. The SQL
+        Server string names its catalogue, which becomes the ODBC Database
+        attribute: for SQLite, a file of that name in the current directory."""
+        self.sqlite = self.work / "QLX_v3_0"
+        with sqlite3.connect(self.sqlite) as db:
+            db.execute(SCHEMA)
+        for provider in ("sqloledb", "OraOLEDB.Oracle"):
+            self.odbc_dsns[provider] = {"Driver": "SQLite3", "Database": str(self.sqlite)}
+        return self
+
+    def rows(self):
+        with sqlite3.connect(self.sqlite) as db:
+            return db.execute("SELECT * FROM Supported_Servers ORDER BY rowid").fetchall()
+
+    # --- running ----------------------------------------------------------
+    def lay_out(self):
+        lines = ["REGEDIT4", ""]
+        for key, values in self.registry.items():
+            lines.append("[" + key + "]")
+            lines.extend(reg_string(name) + "=" + data for name, data in values.items())
+            lines.append("")
+        self.write(self.root / "registry.reg", "\r\n".join(lines) + "\r\n")
+        self.write(self.root / "services",
+                   "".join(f"{name}={state}\n" for name, state in self.services.items()))
+        if self.db_type is not None:
+            self.write(self.host / "config" / "globalsettings.props", f"dbType={self.db_type}\r\n")
+        self.write(self.root / "zqtool.exit", str(self.zqtool_exit))
+        for name, text in (("zqtool", ZQTOOL), ("zqpassword", ZQPASSWORD)):
+            path = self.bin / name
+            self.write(path, text.format(root=self.root))
+            path.chmod(0o755)
+        self.write(self.root / "odbcinst.ini",
+                   f"[SQLite3]\nDriver={SQLITE_DRIVER}\n")
+        self.write(self.root / "odbc.ini", "".join(
+            f"[{dsn}]\n" + "".join(f"{k}={v}\n" for k, v in attrs.items())
+            for dsn, attrs in self.odbc_dsns.items()))
+
+    def environment(self):
+        env = dict(os.environ)
+        env.update({
+            "QLX_REGISTRY_FILE": str(self.root / "registry.reg"),
+            "QLX_SERVICES_FILE": str(self.root / "services"),
+            "PATH": f"{self.bin}:{env.get('PATH', '/usr/bin:/bin')}",
+            "TMPDIR": str(self.temp),
+            "ODBCSYSINI": str(self.root),
+            "ODBCINI": str(self.root / "odbc.ini"),
+        })
+        return env
+
+    def run(self, *arguments):
+        self.lay_out()
+        return subprocess.run([self.binary, *arguments], cwd=self.work, env=self.environment(),
+                              capture_output=True, timeout=120)
+
+    # --- what the run left ------------------------------------------------
+    def log(self):
+        path = self.work / "QLX_patch.log"
+        return path.read_bytes().decode("latin-1") if path.exists() else None
+
+    def registry_text(self):
+        return (self.root / "registry.reg").read_bytes().decode("latin-1")
+
+    def service_state(self):
+        for line in (self.root / "services").read_text().splitlines():
+            name, _, state = line.partition("=")
+            if name == SERVICE:
+                return state
+        return None
+
+    def tool_calls(self, tool):
+        path = self.root / f"{tool}.calls"
+        return path.read_text().splitlines() if path.exists() else []
+
+    def remove(self):
+        shutil.rmtree(self.root, ignore_errors=True)

@@ -1,0 +1,202 @@
+"""The native program, run once in a sandbox host, judged by what it leaves."""
+
+import os
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).parent))
+from sandbox import FIRST, SECOND, Sandbox  # noqa: E402
+
+BINARY = os.environ["QLX_BINARY"]
+
+SUCCESSFUL_RUN = ("Updating QLX database...\n"
+                  "Stopping QLX service...Successfully\n"
+                  "Starting updation...\n"
+                  "Successfully\n"
+                  "Successfully\n"
+                  "Updating QLX version...Successfully\n"
+                  "Starting QLX service...Successfully\n"
+                  "QLX database updation completed\n"
+                  "\n")
+
+NOT_STARTED = "The service has not been started.\r\n"
+NO_SERVICE = "The specified service does not exist as an installed service.\r\n"
+
+
+def duplicate_entry(statement):
+    return ("ExecuteQuery failed.\n"
+            "Error = 47\n"
+            "Message = IDispatch error #3119\n"
+            "Description = UNIQUE constraint failed: Supported_Servers.Model_Name\n"
+            f"Query = {statement}\n")
+
+
+class PatchTestCase(unittest.TestCase):
+    def setUp(self):
+        self.box = Sandbox(BINARY).use_sqlite()
+        self.addCleanup(self.box.remove)
+
+    def run_patch(self, *arguments):
+        result = self.box.run(*arguments)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result
+
+    def assertLog(self, expected):
+        self.maxDiff = None
+        self.assertEqual(self.box.log(), expected)
+
+    def assertVersion(self, version):
+        text = self.box.registry_text()
+        for name in ("Build", "Version", "DisplayVersion"):
+            self.assertIn(f'"{name}"="{version}"', text)
+
+
+class FullRun(PatchTestCase):
+    def test_every_step_succeeds(self):
+        result = self.run_patch()
+        self.assertLog(SUCCESSFUL_RUN)
+        self.assertEqual(result.stdout, b"")
+        self.assertEqual(self.box.rows(), [("TX540A1", "TX540A1x", 2, 1),
+                                           ("TX520A1", "TX520A1x", 2, 1)])
+        self.assertVersion("4.3.1")
+        self.assertEqual(self.box.service_state(), "running")
+        installed = str(self.box.host / "Tools" / "qlxtools.xml")
+        self.assertEqual(self.box.tool_calls("zqtool"), ["-r", "-f", installed, "-a", "-f", installed])
+        self.assertEqual((self.box.host / "Tools" / "qlxtools.xml").read_bytes(),
+                         (self.box.work / "qlxtools.xml").read_bytes())
+        self.assertEqual((self.box.temp / "null").read_text(), "zqtool output -a\n")
+        self.assertEqual((self.box.addon / "Query_Timeout.txt").read_bytes(),
+                         b"Query_Timeout_Value=60")
+
+    def test_a_second_run_logs_the_duplicate_rows_and_still_updates(self):
+        self.run_patch()
+        self.box.registry[r"HKEY_LOCAL_MACHINE\SOFTWARE\OV\Quellmark"]["Build"] = '"4.2.0.1234"'
+        self.run_patch()
+        second = ("Updating QLX database...\n"
+                  "Stopping QLX service...Successfully\n"
+                  "Starting updation...\n"
+                  + duplicate_entry(FIRST) + "Failed\n"
+                  + duplicate_entry(SECOND) + "Failed\n"
+                  "Updating QLX version...Successfully\n"
+                  "Starting QLX service...Successfully\n"
+                  "QLX database updation completed\n\n")
+        self.assertLog(SUCCESSFUL_RUN + second)
+        self.assertVersion("4.3.1")
+        self.assertEqual(len(self.box.rows()), 2)
+
+    def test_arguments_make_no_difference(self):
+        self.run_patch("/quiet", "--help")
+        self.assertLog(SUCCESSFUL_RUN)
+
+
+class ServiceStates(PatchTestCase):
+    def test_a_stopped_service_is_reported_and_started(self):
+        self.box.services["OV Quellmark"] = "stopped"
+        self.run_patch()
+        self.assertLog(SUCCESSFUL_RUN.replace(
+            "Stopping QLX service...Successfully\n",
+            f"Stopping QLX service...ServiceStop failed with error 1062: {NOT_STARTED}\nFailed\n"))
+        self.assertEqual(self.box.service_state(), "running")
+
+    def test_a_missing_service_fails_both_requests(self):
+        self.box.services = {"Other": "running"}
+        self.run_patch()
+        expected = SUCCESSFUL_RUN.replace(
+            "Stopping QLX service...Successfully\n",
+            f"Stopping QLX service...ServiceStop failed with error 1060: {NO_SERVICE}\nFailed\n")
+        expected = expected.replace(
+            "Starting QLX service...Successfully\n",
+            f"Starting QLX service...ServiceStart failed with error 1060: {NO_SERVICE}\nFailed\n")
+        self.assertLog(expected)
+
+
+class Configuration(PatchTestCase):
+    def test_a_missing_database_settings_file_aborts_only_the_connection(self):
+        (self.box.host / "config" / "database.props").unlink()
+        self.run_patch()
+        self.assertLog("Updating QLX database...\n"
+                       "Stopping QLX service...Successfully\n"
+                       "KTRDatabaseInterface - OpenGlobalConnection aborted (code 5, error 2)\n"
+                       "Failed to open database connection\n"
+                       "Starting QLX service...Successfully\n"
+                       "QLX database updation completed\n\n")
+        self.assertVersion("4.2.0")
+        self.assertEqual(self.box.service_state(), "running")
+
+    def test_the_oracle_path_fetches_the_password_and_leaves_no_password_file(self):
+        self.box.db_type = "Oracle"
+        self.run_patch()
+        oracle = ("KTRDatabaseInterface - GetOracleDatabaseParameters started\n"
+                  "KTRDatabaseInterface - GetPassword()\n"
+                  "KTRDatabaseInterface - password extracted\n"
+                  "KTRDatabaseInterface - GetOracleDatabaseParameters finished\n")
+        self.assertLog(SUCCESSFUL_RUN.replace("Starting updation", oracle + "Starting updation"))
+        hostname = os.uname().nodename
+        self.assertEqual(self.box.tool_calls("zqpassword"),
+                         [f"-e {hostname}", f"-l -x ZqQLXPassword -k KEY-{hostname}"])
+        self.assertEqual(sorted(p.name for p in self.box.addon.iterdir()),
+                         ["Query_Timeout.txt", "qlxdatabase.props"])
+        self.assertEqual(len(self.box.rows()), 2)
+
+    def test_the_version_step_fails_without_a_build_value(self):
+        del self.box.registry[r"HKEY_LOCAL_MACHINE\SOFTWARE\OV\Quellmark"]["Build"]
+        self.run_patch()
+        self.assertLog(SUCCESSFUL_RUN.replace("Updating QLX version...Successfully",
+                                              "Updating QLX version...Failed"))
+        self.assertIn('"Version"="4.2.0"', self.box.registry_text())
+        self.assertEqual(self.box.tool_calls("zqtool"), [])
+
+    def test_a_failing_tool_removal_fails_the_version_step(self):
+        self.box.zqtool_exit = 1
+        self.run_patch()
+        self.assertLog(SUCCESSFUL_RUN.replace("Updating QLX version...Successfully",
+                                              "Updating QLX version...Failed"))
+        self.assertEqual(len(self.box.tool_calls("zqtool")), 3)  # -r -f path, no add
+        self.assertEqual((self.box.host / "Tools" / "qlxtools.xml").read_text(),
+                         "<tools version='4.2'/>\n")
+
+    def test_an_unwritable_log_leaves_the_work_done(self):
+        (self.box.work / "QLX_patch.log").mkdir()
+        self.run_patch()
+        self.assertVersion("4.3.1")
+        self.assertEqual(len(self.box.rows()), 2)
+        self.assertEqual(self.box.service_state(), "running")
+
+
+class DatabaseFailures(PatchTestCase):
+    def open_failed(self, description):
+        return ("KTRDatabaseInterface - OpenGlobalConnection failed\n"
+                "OpenGlocalConnection failed.\n"
+                "Error = 5\n"
+                "Message = Unspecified error\n"
+                f"Description = {description}\n"
+                "Failed to open database connection\n")
+
+    def test_a_data_source_that_does_not_exist(self):
+        self.box.odbc_dsns.pop("sqloledb")
+        self.run_patch()
+        log = self.box.log()
+        self.assertIn("KTRDatabaseInterface - OpenGlobalConnection failed\n"
+                      "OpenGlocalConnection failed.\nError = 5\nMessage = Unspecified error\n"
+                      "Description = ", log)
+        self.assertIn("Data source name not found", log)
+        self.assertTrue(log.endswith("Failed to open database connection\n"
+                                     "Starting QLX service...Successfully\n"
+                                     "QLX database updation completed\n\n"))
+        self.assertVersion("4.2.0")
+
+    def test_a_table_that_does_not_exist(self):
+        import sqlite3
+        with sqlite3.connect(self.box.sqlite) as db:
+            db.execute("DROP TABLE Supported_Servers")
+        self.run_patch()
+        entry = ("ExecuteQuery failed.\nError = 20\nMessage = IDispatch error #3092\n"
+                 "Description = no such table: Supported_Servers\nQuery = ")
+        self.assertLog(SUCCESSFUL_RUN.replace(
+            "Starting updation...\nSuccessfully\nSuccessfully\n",
+            f"Starting updation...\n{entry}{FIRST}\nFailed\n{entry}{SECOND}\nFailed\n"))
+
+
+if __name__ == "__main__":
+    unittest.main()
