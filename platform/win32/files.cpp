@@ -1,13 +1,46 @@
-// Placeholder until the real facility lands.
+// Files through the C library and the Windows file calls. Paths are used as
+// the program formed them, backslashes and all.
 #include "platform/files.h"
 
+#include <cerrno>
+
+#include "platform/win32/handles.h"
+
 namespace qlx::platform {
+namespace {
+
+// The Windows error code closest to a C library error, for the rare failure
+// that happens before the library reaches the system (a bad mode, no memory).
+uint32_t ErrorCodeFor(int c_error) {
+  switch (c_error) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+      return ERROR_ACCESS_DENIED;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_INVALID_PARAMETER;
+  }
+}
+
+}  // namespace
 
 UniqueFile OpenFile(const std::string& path, const char* mode, uint32_t* error) {
-  UniqueFile f(std::fopen(path.c_str(), mode));
-  if (!f && error) *error = 2;
-  return f;
+  SetLastError(ERROR_SUCCESS);
+  errno = 0;
+  UniqueFile file(std::fopen(path.c_str(), mode));
+  // The C library's open leaves the system's own reason in the last error.
+  const uint32_t system_error = GetLastError();
+  if (!file && error) *error = system_error != 0 ? system_error : ErrorCodeFor(errno);
+  return file;
 }
-bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
-uint32_t CopyFileReplacing(const std::string&, const std::string&) { return 2; }
+
+bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }
+
+uint32_t CopyFileReplacing(const std::string& from, const std::string& to) {
+  if (CopyFileA(from.c_str(), to.c_str(), FALSE)) return 0;
+  return GetLastError();
+}
+
 }  // namespace qlx::platform
