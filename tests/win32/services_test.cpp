@@ -1,0 +1,161 @@
+#include "platform/services.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "win32_test_support.h"
+
+// <windows.h> maps OpenService to OpenServiceA; here it names the layer's method.
+#undef OpenService
+
+namespace qlx::platform {
+namespace {
+
+using std::chrono::milliseconds;
+using win32::UniqueServiceHandle;
+
+constexpr char kServiceName[] = "Qlx Test Service";
+// How long the test service stays in STOP_PENDING once asked to stop.
+constexpr milliseconds kStopDelay{1500};
+constexpr milliseconds kStateChangeLimit{20000};
+
+std::string TestServiceCommandLine() {
+  return "\"" + test::ExecutableDirectory() + "\\qlx_test_service.exe\" " +
+         std::to_string(kStopDelay.count());
+}
+
+milliseconds Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
+}
+
+// Installs the test service for each test and removes it afterwards; reads
+// its state through a handle of its own.
+class ServicesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    manager_.reset(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(manager_) << GetLastError();
+    const std::string command_line = TestServiceCommandLine();
+    service_.reset(CreateServiceA(manager_.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS,
+                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                  SERVICE_ERROR_NORMAL, command_line.c_str(), nullptr, nullptr,
+                                  nullptr, nullptr, nullptr));
+    ASSERT_TRUE(service_) << GetLastError();
+  }
+
+  void TearDown() override {
+    if (!service_) return;
+    SERVICE_STATUS status{};
+    ControlService(service_.get(), SERVICE_CONTROL_STOP, &status);
+    WaitForState(SERVICE_STOPPED);
+    DeleteService(service_.get());
+  }
+
+  DWORD State() {
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(service_.get(), &status)) return 0;
+    return status.dwCurrentState;
+  }
+
+  bool WaitForState(DWORD wanted) {
+    const auto start = std::chrono::steady_clock::now();
+    while (State() != wanted) {
+      if (Since(start) > kStateChangeLimit) return false;
+      Sleep(50);
+    }
+    return true;
+  }
+
+  std::unique_ptr<Service> OpenTestService() {
+    uint32_t error = 0;
+    manager_under_test_ = SystemServices().OpenManager(&error);
+    EXPECT_NE(manager_under_test_, nullptr) << error;
+    if (!manager_under_test_) return nullptr;
+    std::unique_ptr<Service> service = manager_under_test_->OpenService(kServiceName, &error);
+    EXPECT_NE(service, nullptr) << error;
+    return service;
+  }
+
+  UniqueServiceHandle manager_;
+  UniqueServiceHandle service_;
+  std::unique_ptr<ServiceManager> manager_under_test_;
+};
+
+TEST_F(ServicesTest, MissingServiceGivesServiceDoesNotExist) {
+  uint32_t error = 0;
+  std::unique_ptr<ServiceManager> manager = SystemServices().OpenManager(&error);
+  ASSERT_NE(manager, nullptr) << error;
+  EXPECT_EQ(manager->OpenService("Qlx No Such Service", &error), nullptr);
+  EXPECT_EQ(error, 1060u);
+}
+
+TEST_F(ServicesTest, StoppingAStoppedServiceGivesNotActive) {
+  std::unique_ptr<Service> service = OpenTestService();
+  ASSERT_NE(service, nullptr);
+  EXPECT_EQ(service->Stop(), 1062u);
+}
+
+TEST_F(ServicesTest, StartsAndStopsTheService) {
+  std::unique_ptr<Service> service = OpenTestService();
+  ASSERT_NE(service, nullptr);
+
+  ASSERT_EQ(service->Start(), 0u);
+  ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
+  EXPECT_EQ(service->Start(), 1056u);
+
+  ASSERT_EQ(service->Stop(), 0u);
+  EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+  ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
+  EXPECT_EQ(service->Stop(), 1062u);
+}
+
+TEST_F(ServicesTest, WaitWhileStopPendingWaitsForTheStopToFinish) {
+  std::unique_ptr<Service> service = OpenTestService();
+  ASSERT_NE(service, nullptr);
+  ASSERT_EQ(service->Start(), 0u);
+  ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
+
+  const auto stop_requested = std::chrono::steady_clock::now();
+  ASSERT_EQ(service->Stop(), 0u);
+  service->WaitWhileStopPending(kStateChangeLimit);
+  EXPECT_GE(Since(stop_requested), kStopDelay - milliseconds(300));
+  EXPECT_NE(State(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+}
+
+TEST_F(ServicesTest, WaitWhileStopPendingGivesUpAtTheLimit) {
+  std::unique_ptr<Service> service = OpenTestService();
+  ASSERT_NE(service, nullptr);
+  ASSERT_EQ(service->Start(), 0u);
+  ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
+
+  ASSERT_EQ(service->Stop(), 0u);
+  const auto wait_started = std::chrono::steady_clock::now();
+  service->WaitWhileStopPending(milliseconds(300));
+  EXPECT_LT(Since(wait_started), kStopDelay - milliseconds(500));
+  EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+}
+
+TEST_F(ServicesTest, WaitWhileStopPendingReturnsAtOnceWhenNoStopIsUnderWay) {
+  std::unique_ptr<Service> service = OpenTestService();
+  ASSERT_NE(service, nullptr);
+  const auto wait_started = std::chrono::steady_clock::now();
+  service->WaitWhileStopPending(kStateChangeLimit);
+  EXPECT_LT(Since(wait_started), milliseconds(200));
+}
+
+TEST_F(ServicesTest, StartsAgainOnceAStopUnderWayHasFinished) {
+  std::unique_ptr<Service> service = OpenTestService();
+  ASSERT_NE(service, nullptr);
+  ASSERT_EQ(service->Start(), 0u);
+  ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
+
+  ASSERT_EQ(service->Stop(), 0u);
+  service->WaitWhileStopPending(kStateChangeLimit);
+  EXPECT_EQ(service->Start(), 0u);
+  EXPECT_TRUE(WaitForState(SERVICE_RUNNING));
+}
+
+}  // namespace
+}  // namespace qlx::platform

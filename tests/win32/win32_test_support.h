@@ -1,0 +1,73 @@
+#pragma once
+
+// Small helpers shared by the tests of the Windows platform layer.
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/win32/handles.h"
+
+namespace qlx::test {
+
+// The directory of the running test program, without a trailing backslash.
+inline std::string ExecutableDirectory() {
+  char path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const std::string full(path, length);
+  return full.substr(0, full.find_last_of('\\'));
+}
+
+// The system's temporary directory, with its trailing backslash.
+inline std::string TemporaryDirectory() {
+  char path[MAX_PATH] = {};
+  const DWORD length = GetTempPathA(MAX_PATH - 1, path);
+  return std::string(path, length);
+}
+
+inline std::string ReadBinaryFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBinaryFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+inline bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A fresh, empty directory below the temporary directory, removed with its
+// files when the object goes out of scope.
+class ScratchDirectory {
+ public:
+  explicit ScratchDirectory(const std::string& name) : path_(TemporaryDirectory() + name) {
+    RemoveAll();
+    CreateDirectoryA(path_.c_str(), nullptr);
+  }
+  ~ScratchDirectory() { RemoveAll(); }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "\\" + name; }
+
+ private:
+  void RemoveAll() {
+    WIN32_FIND_DATAA entry{};
+    const std::string pattern = path_ + "\\*";
+    const platform::win32::UniqueFindHandle search(FindFirstFileA(pattern.c_str(), &entry));
+    if (search) {
+      do {
+        DeleteFileA(File(entry.cFileName).c_str());
+      } while (FindNextFileA(search.get(), &entry));
+    }
+    RemoveDirectoryA(path_.c_str());
+  }
+
+  std::string path_;
+};
+
+}  // namespace qlx::test
