@@ -1,0 +1,183 @@
+#include "platform/posix/posix_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+namespace qlx::platform::posix {
+
+UniqueFd::~UniqueFd() { Close(); }
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.Release();
+  }
+  return *this;
+}
+
+int UniqueFd::Release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+int UniqueFd::Close() {
+  if (fd_ < 0) return 0;
+  const int result = ::close(Release());
+  return result == 0 ? 0 : errno;
+}
+
+namespace {
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+struct MallocFree {
+  void operator()(char* text) const { std::free(text); }
+};
+
+// A temporary file that is removed again unless it has been kept.
+class TemporaryFile {
+ public:
+  TemporaryFile() = default;
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile() {
+    fd_.Close();
+    if (!path_.empty() && !kept_) ::unlink(path_.c_str());
+  }
+
+  // Creates a new file whose name is the template with its trailing
+  // "XXXXXX" replaced; 0 or errno.
+  int Create(std::string name_template) {
+    const int fd = ::mkostemp(name_template.data(), O_CLOEXEC);
+    if (fd < 0) return errno;
+    fd_ = UniqueFd(fd);
+    path_ = name_template;
+    return 0;
+  }
+  int fd() const { return fd_.get(); }
+  const std::string& path() const { return path_; }
+  int CloseFd() { return fd_.Close(); }
+  void Keep() { kept_ = true; }
+
+ private:
+  UniqueFd fd_;
+  std::string path_;
+  bool kept_ = false;
+};
+
+// The file a write to `path` really lands in: symbolic links resolved when
+// the file exists, the path itself when it does not.
+std::string ResolvedTarget(const std::string& path) {
+  std::unique_ptr<char, MallocFree> resolved(::realpath(path.c_str(), nullptr));
+  return resolved ? std::string(resolved.get()) : path;
+}
+
+std::string BaseName(const std::string& path) {
+  const std::string::size_type slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Keeps the temporary name within NAME_MAX however long the file's name is.
+std::string TemporaryNameTemplate(const std::string& target) {
+  constexpr std::size_t kKeptNameLength = 200;
+  const std::string directory = ParentDirectory(target);
+  const std::string prefix = directory == "/" ? "/." : directory + "/.";
+  return prefix + BaseName(target).substr(0, kKeptNameLength) + ".XXXXXX";
+}
+
+void CopyOwner(int fd, const std::string& from_path) {
+  struct stat status {};
+  if (::stat(from_path.c_str(), &status) != 0) return;
+  // Only possible with privileges; without them the new file stays ours.
+  if (::fchown(fd, status.st_uid, status.st_gid) != 0) return;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadWholeFile(const std::string& path, int* error_number) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) {
+    *error_number = errno;
+    return std::nullopt;
+  }
+  std::string contents;
+  char buffer[kReadChunk];
+  for (;;) {
+    const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+    if (count == 0) return contents;
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      *error_number = errno;
+      return std::nullopt;
+    }
+    contents.append(buffer, static_cast<std::size_t>(count));
+  }
+}
+
+int WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return 0;
+}
+
+int ReplaceFile(const std::string& path, const ReplaceOptions& options,
+                const ContentsWriter& write_contents) {
+  const std::string target = ResolvedTarget(path);
+  TemporaryFile temporary;
+  if (const int error = temporary.Create(TemporaryNameTemplate(target))) return error;
+  if (const int error = write_contents(temporary.fd())) return error;
+  if (options.keep_owner) CopyOwner(temporary.fd(), target);
+  if (::fchmod(temporary.fd(), static_cast<mode_t>(options.permissions)) != 0) return errno;
+  if (::fsync(temporary.fd()) != 0) return errno;
+  if (const int error = temporary.CloseFd()) return error;
+  if (::rename(temporary.path().c_str(), target.c_str()) != 0) return errno;
+  temporary.Keep();
+  return 0;
+}
+
+int ReplaceFileContents(const std::string& path, const std::string& contents) {
+  ReplaceOptions options;
+  options.keep_owner = true;
+  struct stat status {};
+  if (::stat(path.c_str(), &status) == 0) options.permissions = status.st_mode & 07777;
+  return ReplaceFile(path, options, [&contents](int fd) {
+    return WriteAll(fd, contents.data(), contents.size());
+  });
+}
+
+std::string ParentDirectory(const std::string& path) {
+  const std::string::size_type slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool Exists(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0;
+}
+
+std::string EnvironmentOr(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? std::string(value) : fallback;
+}
+
+}  // namespace qlx::platform::posix
