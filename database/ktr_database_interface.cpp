@@ -69,6 +69,9 @@ bool KTRDatabaseInterface::ExecuteQuery(std::string statement) {
   if (!connected_ || !connection_) return false;
   try {
     recordset_ = connection_->Execute(statement);
+    // Only a bare "SELECT" has its rows closed at once; other results stay
+    // held until the next statement replaces them.
+    if (statement == "SELECT" && recordset_) recordset_->Close();
   } catch (const platform::ComError& error) {
     ReportQueryError("ExecuteQuery", error, statement);
     return false;

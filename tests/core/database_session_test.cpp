@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "database/com_error_reporting.h"
 #include "database/ktr_database_interface.h"
 #include "database/ktr_exception.h"
@@ -100,6 +102,14 @@ TEST_F(DatabaseSessionTest, AFailedStatementIsLoggedWithItsTextAndTheNextStillRu
                           "Message = IDispatch error #3092\n"
                           "Description = Syntax\n"
                           "Query = bad % statement\n"));
+}
+
+TEST_F(DatabaseSessionTest, OnlyABareSelectHasItsRecordsetClosed) {
+  KTRDatabaseInterface session;
+  ASSERT_TRUE(session.OpenGlobalConnection());
+  ASSERT_TRUE(session.ExecuteQuery("SELECT * FROM t"));
+  ASSERT_TRUE(session.ExecuteQuery("SELECT"));
+  EXPECT_EQ(std::count(database_.calls.begin(), database_.calls.end(), "close recordset"), 1);
 }
 
 TEST_F(DatabaseSessionTest, ARefusedCloseIsLoggedAndLeavesTheSessionUnconnected) {
