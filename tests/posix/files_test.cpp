@@ -1,0 +1,135 @@
+// Files on the program's backslash paths, with Windows error codes.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/files.h"
+#include "posix_test_support.h"
+
+namespace qlx::posix_tests {
+namespace {
+
+constexpr uint32_t kFileNotFound = 2;
+constexpr uint32_t kPathNotFound = 3;
+constexpr uint32_t kAccessDenied = 5;
+
+// The program's form of a path: a directory, then a suffix with backslashes.
+std::string WindowsPath(const fs::path& directory, const std::string& suffix) {
+  return directory.string() + suffix;
+}
+
+uint32_t OpenError(const std::string& path, const char* mode) {
+  uint32_t error = 0;
+  EXPECT_FALSE(platform::OpenFile(path, mode, &error)) << path;
+  return error;
+}
+
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(directory_.path() / "config");
+    WriteBytes(directory_.path() / "config" / "database.props", "ov.Database.hostName=db\n");
+  }
+  ScratchDirectory directory_;
+};
+
+TEST_F(FilesTest, OpensBackslashPaths) {
+  platform::UniqueFile file =
+      platform::OpenFile(WindowsPath(directory_.path(), "\\config\\database.props"), "r");
+  ASSERT_TRUE(file);
+  char line[64] = {};
+  ASSERT_TRUE(std::fgets(line, sizeof line, file.get()));
+  EXPECT_STREQ(line, "ov.Database.hostName=db\n");
+}
+
+TEST_F(FilesTest, OpenFailuresCarryWindowsCodes) {
+  EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config\\missing.props"), "r"),
+            kFileNotFound);
+  EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\nodir\\database.props"), "r"),
+            kPathNotFound);
+  EXPECT_EQ(OpenError(" \\config\\database.props", "r"), kPathNotFound)
+      << "a path formed from an unreadable registry value";
+  EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config\\database.props\\x"), "r"),
+            kPathNotFound);
+  EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config"), "r"), kAccessDenied);
+  EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config"), "a+"), kAccessDenied);
+}
+
+TEST_F(FilesTest, WriteIntoReadOnlyDirectoryIsDenied) {
+  ReadOnlyDirectory read_only(directory_.path() / "config");
+  if (!read_only.Refuses()) GTEST_SKIP() << "cannot make a directory read-only here";
+
+  EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config\\new.log"), "a+"), kAccessDenied);
+}
+
+TEST_F(FilesTest, RemoveDeletesFilesOnly) {
+  EXPECT_TRUE(platform::RemoveFile(WindowsPath(directory_.path(), "\\config\\database.props")));
+  EXPECT_FALSE(fs::exists(directory_.path() / "config" / "database.props"));
+
+  EXPECT_FALSE(platform::RemoveFile(WindowsPath(directory_.path(), "\\config\\database.props")));
+  fs::create_directory(directory_.path() / "empty");
+  EXPECT_FALSE(platform::RemoveFile(WindowsPath(directory_.path(), "\\empty")));
+  EXPECT_TRUE(fs::exists(directory_.path() / "empty"));
+}
+
+class CopyFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(host_.path() / "Tools");
+    WriteBytes(source_, "<tools version=\"4.3.1\"/>\r\n");
+    WriteBytes(target_, "<tools version=\"4.2\"/>\r\n<old/>\r\n");
+  }
+  uint32_t Copy(const std::string& from, const std::string& to) {
+    return platform::CopyFileReplacing(from, to);
+  }
+  std::string Target() const { return WindowsPath(host_.path(), "\\Tools\\qlxtools.xml"); }
+  long FilesIn(const fs::path& directory) const {
+    return std::distance(fs::directory_iterator(directory), fs::directory_iterator());
+  }
+
+  ScratchDirectory current_;
+  ScratchDirectory host_;
+  fs::path source_ = current_.path() / "qlxtools.xml";
+  fs::path target_ = host_.path() / "Tools" / "qlxtools.xml";
+};
+
+TEST_F(CopyFileTest, ReplacesTheTargetWithTheSourceBytes) {
+  EXPECT_EQ(Copy(source_.string(), Target()), 0u);
+
+  EXPECT_EQ(ReadBytes(target_), "<tools version=\"4.3.1\"/>\r\n");
+  EXPECT_EQ(FilesIn(host_.path() / "Tools"), 1);
+}
+
+TEST_F(CopyFileTest, CreatesAMissingTarget) {
+  fs::remove(target_);
+  EXPECT_EQ(Copy(source_.string(), Target()), 0u);
+  EXPECT_EQ(ReadBytes(target_), "<tools version=\"4.3.1\"/>\r\n");
+}
+
+TEST_F(CopyFileTest, FailuresCarryWindowsCodesAndLeaveTheTarget) {
+  const std::string original = ReadBytes(target_);
+  EXPECT_EQ(Copy((current_.path() / "missing.xml").string(), Target()), kFileNotFound);
+  EXPECT_EQ(Copy(WindowsPath(current_.path(), "\\nodir\\qlxtools.xml"), Target()), kPathNotFound);
+  EXPECT_EQ(Copy(source_.string(), WindowsPath(host_.path(), "\\NoTools\\qlxtools.xml")),
+            kPathNotFound);
+  EXPECT_EQ(Copy(current_.path().string(), Target()), kAccessDenied) << "a directory as source";
+  EXPECT_EQ(Copy(source_.string(), WindowsPath(host_.path(), "\\Tools")), kAccessDenied)
+      << "a directory as target";
+  EXPECT_EQ(ReadBytes(target_), original);
+}
+
+TEST_F(CopyFileTest, ReadOnlyTargetDirectoryIsDeniedAndLeftAsItWas) {
+  const std::string original = ReadBytes(target_);
+  ReadOnlyDirectory read_only(host_.path() / "Tools");
+  if (!read_only.Refuses()) GTEST_SKIP() << "cannot make a directory read-only here";
+
+  EXPECT_EQ(Copy(source_.string(), Target()), kAccessDenied);
+
+  EXPECT_EQ(ReadBytes(target_), original);
+  EXPECT_EQ(FilesIn(host_.path() / "Tools"), 1);
+}
+
+}  // namespace
+}  // namespace qlx::posix_tests
