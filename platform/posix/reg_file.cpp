@@ -156,19 +156,16 @@ Text WithoutComment(const Text& data) { return Trim(data.substr(0, data.find(u';
 // "xx,xx,..." with blanks around the items allowed; an empty list is no bytes.
 std::optional<std::vector<unsigned char>> ParseByteList(const Text& list) {
   std::vector<unsigned char> bytes;
-  const Text items = WithoutComment(list);
+  Text items = WithoutComment(list);
+  if (!items.empty() && items.back() == u',') items.pop_back();
   if (items.empty()) return bytes;
-  std::size_t start = 0;
-  for (;;) {
+  for (std::size_t start = 0;;) {
     const std::size_t comma = items.find(u',', start);
-    const Text item = Trim(items.substr(start, comma == Text::npos ? Text::npos : comma - start));
-    const bool last = comma == Text::npos;
-    if (!(last && item.empty() && !bytes.empty())) {
-      const std::optional<uint32_t> byte = ParseHexNumber(item, 2);
-      if (!byte) return std::nullopt;
-      bytes.push_back(static_cast<unsigned char>(*byte));
-    }
-    if (last) return bytes;
+    const std::optional<uint32_t> byte =
+        ParseHexNumber(Trim(items.substr(start, comma - start)), 2);
+    if (!byte) return std::nullopt;
+    bytes.push_back(static_cast<unsigned char>(*byte));
+    if (comma == Text::npos) return bytes;
     start = comma + 1;
   }
 }
@@ -270,6 +267,13 @@ bool ContinuesOnNextLine(const Text& content) {
   return !trimmed.empty() && trimmed.back() == u'\\';
 }
 
+// A line that is neither a key nor a value: kept as it is.
+Entry OtherEntry(const Text& raw) {
+  Entry entry;
+  entry.raw = raw;
+  return entry;
+}
+
 Entry ParseKeyLine(const Text& raw, const Text& content) {
   Entry entry;
   entry.kind = EntryKind::kKey;
@@ -318,9 +322,7 @@ Entry ParseEntry(const std::vector<Text>& lines, std::size_t& next, bool unicode
   if (!content.empty() && (content[0] == u'"' || content[0] == u'@')) {
     return ParseValueLines(lines, next, unicode);
   }
-  Entry other;
-  other.raw = lines[next++];
-  return other;
+  return OtherEntry(lines[next++]);
 }
 
 // Which header the file starts with, if any; blank lines before it are kept.
@@ -329,11 +331,11 @@ std::optional<bool> ParseHeader(const std::vector<Text>& lines, std::size_t& nex
   for (; next < lines.size(); ++next) {
     const Text content = Trim(WithoutLineEnd(lines[next]));
     if (content.empty()) {
-      entries.push_back(Entry{EntryKind::kOther, lines[next], false, {}, {}, {}});
+      entries.push_back(OtherEntry(lines[next]));
       continue;
     }
     if (content != kRegedit4Header && content != kVersion5Header) return std::nullopt;
-    entries.push_back(Entry{EntryKind::kOther, lines[next++], false, {}, {}, {}});
+    entries.push_back(OtherEntry(lines[next++]));
     return content == kVersion5Header;
   }
   return std::nullopt;

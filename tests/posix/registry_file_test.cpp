@@ -212,6 +212,28 @@ TEST_F(RegistryFileTest, LongBinaryValuesWrapAndReadBackWhole) {
   }
 }
 
+TEST_F(RegistryFileTest, LinesItCannotReadAreKeptAsTheyAre) {
+  const std::string text =
+      "REGEDIT4\n"
+      "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\OV\\Quellmark]\n"
+      "\"Version\"=\"deleted key\"\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OV\\Quellmark]\n"
+      "\"Broken\"=hex:zz\n"
+      "\"Gone\"=-\n"
+      "\"Version\"=\"4.2\" ; trailing comment\n"
+      "garbage line";
+  WriteBytes(file_, text);
+  std::unique_ptr<RegistryKey> key = Open(kQuellmark);
+  ASSERT_TRUE(key);
+  EXPECT_FALSE(key->QueryValue("Broken"));
+  EXPECT_FALSE(key->QueryValue("Gone"));
+  ExpectValue(*key, "Version", Text("4.2"));
+
+  ASSERT_TRUE(key->SetValue("Version", Text("4.3.1")));
+
+  EXPECT_EQ(FileBytes(), Replaced(text, "\"4.2\" ; trailing comment", "\"4.3.1\""));
+}
+
 // A version 5 export holds the hex forms of string types as UTF-16LE; the
 // program sees and writes them in the ANSI code page (Windows-1252).
 const std::u16string kVersion5Text =
