@@ -28,7 +28,7 @@ def duplicate_entry(statement):
     return ("ExecuteQuery failed.\n"
             "Error = 47\n"
             "Message = IDispatch error #3119\n"
-            "Description = UNIQUE constraint failed: Supported_Servers.Model_Name\n"
+            "Description = [SQLite]UNIQUE constraint failed: Supported_Servers.Model_Name (19)\n"
             f"Query = {statement}\n")
 
 
@@ -50,6 +50,11 @@ class PatchTestCase(unittest.TestCase):
         text = self.box.registry_text()
         for name in ("Build", "Version", "DisplayVersion"):
             self.assertIn(f'"{name}"="{version}"', text)
+
+    def assertVersionUnchanged(self):
+        text = self.box.registry_text()
+        for name, old in (("Build", "4.2.0.1234"), ("Version", "4.2.0"), ("DisplayVersion", "4.2.0")):
+            self.assertIn(f'"{name}"="{old}"', text)
 
 
 class FullRun(PatchTestCase):
@@ -121,7 +126,7 @@ class Configuration(PatchTestCase):
                        "Failed to open database connection\n"
                        "Starting QLX service...Successfully\n"
                        "QLX database updation completed\n\n")
-        self.assertVersion("4.2.0")
+        self.assertVersionUnchanged()
         self.assertEqual(self.box.service_state(), "running")
 
     def test_the_oracle_path_fetches_the_password_and_leaves_no_password_file(self):
@@ -184,7 +189,7 @@ class DatabaseFailures(PatchTestCase):
         self.assertTrue(log.endswith("Failed to open database connection\n"
                                      "Starting QLX service...Successfully\n"
                                      "QLX database updation completed\n\n"))
-        self.assertVersion("4.2.0")
+        self.assertVersionUnchanged()
 
     def test_a_table_that_does_not_exist(self):
         import sqlite3
@@ -192,7 +197,7 @@ class DatabaseFailures(PatchTestCase):
             db.execute("DROP TABLE Supported_Servers")
         self.run_patch()
         entry = ("ExecuteQuery failed.\nError = 20\nMessage = IDispatch error #3092\n"
-                 "Description = no such table: Supported_Servers\nQuery = ")
+                 "Description = [SQLite]no such table: Supported_Servers (1)\nQuery = ")
         self.assertLog(SUCCESSFUL_RUN.replace(
             "Starting updation...\nSuccessfully\nSuccessfully\n",
             f"Starting updation...\n{entry}{FIRST}\nFailed\n{entry}{SECOND}\nFailed\n"))
