@@ -30,7 +30,7 @@ uint32_t RequestServiceChange(const std::string& service_name, Request request,
     LogSystemError(operation, error);
     return error;
   }
-  std::unique_ptr<platform::Service> service = manager->OpenService(service_name, &error);
+  std::unique_ptr<platform::Service> service = manager->OpenNamedService(service_name, &error);
   if (!service) {
     LogSystemError(operation, error);
     return error;

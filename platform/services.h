@@ -24,7 +24,7 @@ class ServiceManager {
  public:
   virtual ~ServiceManager() = default;
   // The service, or null with *error set to the Windows error code.
-  virtual std::unique_ptr<Service> OpenService(const std::string& name, uint32_t* error) = 0;
+  virtual std::unique_ptr<Service> OpenNamedService(const std::string& name, uint32_t* error) = 0;
 };
 
 class Services {

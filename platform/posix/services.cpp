@@ -152,7 +152,7 @@ class FileServiceManager : public ServiceManager {
  public:
   explicit FileServiceManager(std::string file_path) : file_path_(std::move(file_path)) {}
 
-  std::unique_ptr<Service> OpenService(const std::string& name, uint32_t* error) override {
+  std::unique_ptr<Service> OpenNamedService(const std::string& name, uint32_t* error) override {
     const ServicesFile file = ReadServicesFile(file_path_);
     uint32_t code = file.error;
     if (code == 0 && !FindService(file, name)) code = posix::kErrorServiceDoesNotExist;

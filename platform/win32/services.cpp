@@ -6,9 +6,6 @@
 
 #include "platform/win32/handles.h"
 
-// <windows.h> maps OpenService to OpenServiceA; here it names our own method.
-#undef OpenService
-
 namespace qlx::platform {
 namespace {
 
@@ -53,7 +50,7 @@ class Win32ServiceManager : public ServiceManager {
  public:
   explicit Win32ServiceManager(UniqueServiceHandle manager) : manager_(std::move(manager)) {}
 
-  std::unique_ptr<Service> OpenService(const std::string& name, uint32_t* error) override {
+  std::unique_ptr<Service> OpenNamedService(const std::string& name, uint32_t* error) override {
     UniqueServiceHandle service(OpenServiceA(manager_.get(), name.c_str(), SERVICE_ALL_ACCESS));
     if (!service) {
       *error = GetLastError();

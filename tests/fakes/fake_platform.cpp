@@ -114,8 +114,8 @@ class FakeServiceManager : public platform::ServiceManager {
  public:
   explicit FakeServiceManager(FakeServices& services) : services_(services) {}
 
-  std::unique_ptr<platform::Service> OpenService(const std::string& name,
-                                                 uint32_t* error) override {
+  std::unique_ptr<platform::Service> OpenNamedService(const std::string& name,
+                                                      uint32_t* error) override {
     if (services_.running.count(name) == 0) {
       *error = kServiceDoesNotExist;
       return nullptr;

@@ -25,21 +25,21 @@ const std::string kServicesText =
 class ServicesFileTest : public ::testing::Test {
  protected:
   // Opens the manager and the service; null with *error set when either fails.
-  std::unique_ptr<platform::Service> OpenService(const std::string& name, uint32_t* error) {
+  std::unique_ptr<platform::Service> OpenNamedService(const std::string& name, uint32_t* error) {
     std::unique_ptr<platform::ServiceManager> manager =
         platform::SystemServices().OpenManager(error);
     if (!manager) return nullptr;
-    return manager->OpenService(name, error);
+    return manager->OpenNamedService(name, error);
   }
   std::unique_ptr<platform::Service> OpenExisting(const std::string& name) {
     uint32_t error = 0;
-    std::unique_ptr<platform::Service> service = OpenService(name, &error);
+    std::unique_ptr<platform::Service> service = OpenNamedService(name, &error);
     EXPECT_EQ(error, 0u);
     return service;
   }
   uint32_t OpenError(const std::string& name) {
     uint32_t error = 0;
-    EXPECT_FALSE(OpenService(name, &error));
+    EXPECT_FALSE(OpenNamedService(name, &error));
     return error;
   }
 

@@ -7,9 +7,6 @@
 
 #include "win32_test_support.h"
 
-// <windows.h> maps OpenService to OpenServiceA; here it names the layer's method.
-#undef OpenService
-
 namespace qlx::platform {
 namespace {
 
@@ -73,7 +70,7 @@ class ServicesTest : public ::testing::Test {
     manager_under_test_ = SystemServices().OpenManager(&error);
     EXPECT_NE(manager_under_test_, nullptr) << error;
     if (!manager_under_test_) return nullptr;
-    std::unique_ptr<Service> service = manager_under_test_->OpenService(kServiceName, &error);
+    std::unique_ptr<Service> service = manager_under_test_->OpenNamedService(kServiceName, &error);
     EXPECT_NE(service, nullptr) << error;
     return service;
   }
@@ -87,7 +84,7 @@ TEST_F(ServicesTest, MissingServiceGivesServiceDoesNotExist) {
   uint32_t error = 0;
   std::unique_ptr<ServiceManager> manager = SystemServices().OpenManager(&error);
   ASSERT_NE(manager, nullptr) << error;
-  EXPECT_EQ(manager->OpenService("Qlx No Such Service", &error), nullptr);
+  EXPECT_EQ(manager->OpenNamedService("Qlx No Such Service", &error), nullptr);
   EXPECT_EQ(error, 1060u);
 }
 
