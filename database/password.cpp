@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,9 @@ class OutputFiles {
   ~OutputFiles() {
     for (const std::string& path : paths_) platform::RemoveFile(path);
   }
-  void Add(const std::string& path) { paths_.push_back(path); }
+  void Add(const std::string& path) {
+    if (std::find(paths_.begin(), paths_.end(), path) == paths_.end()) paths_.push_back(path);
+  }
 
  private:
   std::vector<std::string> paths_;
@@ -71,6 +74,7 @@ std::string KTRDatabaseInterface::GetPassword() {
   if (!ReadWithoutWhiteSpace(first_output, false, &key)) return "";
   platform::RemoveFile(first_output);
 
+  // The directory is read afresh; should it have changed, that file goes too.
   const std::string second_output = AddOnDirectory() + "\\pass2.txt";
   output_files.Add(second_output);
   std::string password;
