@@ -1,0 +1,58 @@
+#pragma once
+
+// Turns the OLE DB connection strings that the program builds into ODBC
+// connection strings for the driver manager.
+//
+// The provider named in the string selects an ODBC data source of the same
+// name ("Provider=sqloledb" connects to the data source "sqloledb"); the other
+// attributes are renamed to their ODBC keywords and follow the data source, so
+// that they override what the data source itself says.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qlx::platform::odbc {
+
+struct Attribute {
+  std::string name;
+  std::string value;
+};
+
+// The attributes of an OLE DB connection string, in their order, or nothing
+// when it is malformed (then *error says why). Attributes are separated by
+// ";"; a name ends at the first "=" that is not doubled ("==" is an "=" in the
+// name); blanks around names and unquoted values are dropped; a value may
+// stand in double or single quotes, inside which the quote character doubled
+// stands for itself. Empty attributes (";;") are skipped.
+std::optional<std::vector<Attribute>> ParseOleDbConnectionString(const std::string& text,
+                                                                 std::string* error);
+
+// The value of the first "Provider" attribute (names compare without regard
+// to case), or nothing. OLE DB lets the first Provider count.
+std::optional<std::string> ProviderOf(const std::vector<Attribute>& attributes);
+
+// The ODBC attributes for the OLE DB ones, Provider left out: "Data Source"
+// becomes Server, "Initial Catalog" Database, "User ID" UID, "Password" PWD,
+// "Integrated Security=SSPI" Trusted_Connection=Yes; every other attribute is
+// kept as it is. When a name occurs more than once the last value counts, as
+// in OLE DB; it stays at the place of its first occurrence.
+std::vector<Attribute> TranslateAttributes(const std::vector<Attribute>& attributes);
+
+// A value as ODBC wants it written: in braces, with "}" doubled, when it holds
+// ";", "{" or "}" or begins or ends with a blank; otherwise unchanged.
+std::string OdbcValue(const std::string& value);
+
+// "DSN=<data source>;" followed by each attribute as "name=value;".
+std::string OdbcConnectionString(const std::string& data_source,
+                                 const std::vector<Attribute>& attributes);
+
+// What SQLDriverConnect is given for an OLE DB connection string.
+struct OdbcTarget {
+  std::string data_source;        // the provider's name
+  std::string connection_string;  // empty when error is set
+  std::string error;              // why no connection can be attempted
+};
+OdbcTarget TranslateConnectionString(const std::string& ole_db);
+
+}  // namespace qlx::platform::odbc
