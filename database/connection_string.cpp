@@ -7,8 +7,9 @@ namespace {
 
 bool NeedsQuoting(const std::string& value) {
   if (value.empty()) return false;
+  // A value beginning with "=" would read as a doubled "=" inside the name.
   return value.find(';') != std::string::npos || value.front() == '"' || value.front() == '\'' ||
-         IsWhiteSpace(value.front()) || IsWhiteSpace(value.back());
+         value.front() == '=' || IsWhiteSpace(value.front()) || IsWhiteSpace(value.back());
 }
 
 }  // namespace

@@ -117,6 +117,7 @@ TEST(ConnectionValueQuoting, OrdinaryValuesStayAsTheyAre) {
   EXPECT_EQ(QuoteConnectionValue("'a;\"b"), "\"'a;\"\"b\"");
   EXPECT_EQ(QuoteConnectionValue("\"x"), "'\"x'");
   EXPECT_EQ(QuoteConnectionValue("x "), "\"x \"");
+  EXPECT_EQ(QuoteConnectionValue("=x"), "\"=x\"");
 }
 
 }  // namespace
