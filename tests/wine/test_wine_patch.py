@@ -1,0 +1,453 @@
+"""The 32-bit Windows program, run once under Wine on a laid-out host and
+judged by everything it leaves: the log byte for byte, the service, the
+registry values, the files and what the host's tools received.
+
+qlxpatch.exe itself cannot get past opening its connection here, since Wine's
+ADO cannot open one; the scenarios that need an open connection run
+qlxpatch_testdb.exe, the same program with only its database replaced by a
+test double.
+"""
+
+import difflib
+import os
+import re
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).parent))
+from wine_host import (ADDON_KEY, HOST_KEY, REG_DWORD, REG_EXPAND_SZ, REG_SZ,  # noqa: E402
+                       UNINSTALL_KEY, Host, WinePrefix)
+
+PATCH = os.environ["QLX_PATCH"]
+PATCH_TESTDB = os.environ["QLX_PATCH_TESTDB"]
+FAKE_TOOL = os.environ["QLX_FAKE_TOOL"]
+MESSAGE_TEXT = os.environ["QLX_MESSAGE_TEXT"]
+TEST_SERVICE = os.environ["QLX_TEST_SERVICE"]
+BUILD_DIR = os.environ["QLX_WINE_BUILD_DIR"]
+
+SERVICE_DOES_NOT_EXIST = 1060
+SERVICE_NOT_ACTIVE = 1062
+FILE_NOT_FOUND = 2
+E_NOTIMPL = 0x80004001
+
+FIRST = ("INSERT INTO Supported_Servers (Model_Name, Model_Support, Max_Processors, "
+         "Hyper_Threading_Support)\tVALUES ('TX540A1', 'TX540A1x', 2 , 1)")
+SECOND = FIRST.replace("TX540A1", "TX520A1")
+
+# The log as the program writes it; the file holds it in text mode, where
+# every line feed becomes CR LF (see on_disk).
+SUCCESSFUL_RUN = ("Updating QLX database...\n"
+                  "Stopping QLX service...Successfully\n"
+                  "Starting updation...\n"
+                  "Successfully\n"
+                  "Successfully\n"
+                  "Updating QLX version...Successfully\n"
+                  "Starting QLX service...Successfully\n"
+                  "QLX database updation completed\n"
+                  "\n")
+
+ORACLE_PARAMETERS = ("KTRDatabaseInterface - GetOracleDatabaseParameters started\n"
+                     "KTRDatabaseInterface - GetPassword()\n"
+                     "KTRDatabaseInterface - password extracted\n"
+                     "KTRDatabaseInterface - GetOracleDatabaseParameters finished\n")
+
+# Set by the fake zqpassword's output files (Host.tool_output): the "-e"
+# output spread over two lines, the password with an inner blank and a
+# second line.
+KEY = "K3Y-4711QLX"
+PASSWORD = "t1gerpw"
+
+_message_texts = {}
+
+
+def on_disk(text):
+    """What a text written in text mode leaves in the file on Windows."""
+    return text.replace("\n", "\r\n").encode("latin-1")
+
+
+def system_error_entry(operation, code):
+    """A Win32 error entry: the system's text ends in its own CR LF, and the
+    entry's line feed follows it."""
+    return f"{operation} failed with error {code}: {_message_texts[code]}\n"
+
+
+def com_message(hresult):
+    """The message of a COM error entry: the system's text without its line end."""
+    text = _message_texts[hresult] or ""
+    if len(text) > 1 and text.endswith("\n"):
+        text = text[:-1]
+        if text.endswith("\r"):
+            text = text[:-1]
+    return text
+
+
+def connection_not_opened():
+    """What a run of qlxpatch.exe logs under Wine, where ADO refuses the
+    connection time-out (E_NOTIMPL) and gives no error information."""
+    return ("KTRDatabaseInterface - OpenGlobalConnection failed\n"
+            "OpenGlocalConnection failed.\n"
+            f"Error = {E_NOTIMPL & 0xFF}\n"
+            f"Message = {com_message(E_NOTIMPL)}\n"
+            "Description = \n"
+            "Failed to open database connection\n")
+
+
+def run_without_connection(before_connection=""):
+    return ("Updating QLX database...\n"
+            "Stopping QLX service...Successfully\n"
+            + before_connection + connection_not_opened() +
+            "Starting QLX service...Successfully\n"
+            "QLX database updation completed\n\n")
+
+
+class WinePatchTestCase(unittest.TestCase):
+    """One scenario: a fresh prefix with its own wineserver, a laid-out host,
+    ended and removed afterwards."""
+
+    maxDiff = None
+
+    def setUp(self):
+        self.prefix = WinePrefix(BUILD_DIR)
+        self.addCleanup(self.prefix.stop)
+        self.host = Host(self.prefix, FAKE_TOOL, TEST_SERVICE)
+        if not _message_texts:
+            _message_texts.update(self.host.message_texts(
+                MESSAGE_TEXT, [SERVICE_DOES_NOT_EXIST, SERVICE_NOT_ACTIVE, FILE_NOT_FOUND,
+                               E_NOTIMPL]))
+        self.installed_tools = rf"{self.host.host_dir}\Tools\qlxtools.xml"
+
+    def run_patch(self, *arguments, program=PATCH):
+        result = self.host.run(program, *arguments)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout, b"")
+        return result
+
+    # --- checks -----------------------------------------------------------
+    def assertLog(self, expected_text):
+        """The whole log, byte for byte; a difference shows both side by
+        side, a line each, with the line ends visible."""
+        expected = on_disk(expected_text)
+        actual = self.host.log()
+        if actual == expected:
+            return
+        shown, found = _lines(expected), _lines(actual or b"")
+        rows = "\n".join(f"{'' if a is None else repr(a):<64} {marker} "
+                          f"{'' if b is None else repr(b)}"
+                          for a, b, marker in _side_by_side(shown, found))
+        self.fail(f"the log differs{' (there is none)' if actual is None else ''}\n"
+                  f"{'expected':<64}   actual\n{rows}")
+
+    def assertServiceRunning(self):
+        self.assertEqual(self.host.wait_for_service_state("RUNNING"), "RUNNING")
+
+    def assertRegistry(self, build, version, display_version):
+        values = self.host.registry_values()
+        self.assertEqual(values.get((ADDON_KEY, "Build")), build)
+        self.assertEqual(values.get((ADDON_KEY, "Version")), version)
+        self.assertEqual(values.get((UNINSTALL_KEY, "DisplayVersion")), display_version)
+        self.assertEqual(values.get((HOST_KEY, "InstallPath")), (REG_SZ, self.host.host_dir))
+        self.assertEqual(values.get((ADDON_KEY, "ExtensionBase")), (REG_SZ, self.host.addon_dir))
+
+    def assertVersionUnchanged(self):
+        self.assertRegistry((REG_SZ, "4.2.0.1234"), (REG_SZ, "4.2.0"), (REG_SZ, "4.2.0"))
+
+    def assertVersionUpdated(self):
+        self.assertRegistry((REG_SZ, "4.3.1"), (REG_SZ, "4.3.1"), (REG_SZ, "4.3.1"))
+
+    def assertToolsUntouched(self):
+        self.assertEqual(self.host.tool_calls("zqtool"), [])
+        self.assertEqual(self.host.file_bytes(self.installed_tools), b"<tools version=\"4.2\"/>\r\n")
+
+    def assertAddOnDirectory(self, names):
+        """The add-on's directory holds these files and nothing else: no
+        password file is left behind."""
+        directory = self.prefix.unix_path(self.host.addon_dir)
+        self.assertEqual(sorted(p.name for p in directory.iterdir()), sorted(names))
+
+    def zqtool_line(self, action):
+        """What the fake zqtool receives: the interpreter strips the outer
+        quotes of the line and the redirection, and leaves the path quoted
+        and the blank that stood before the redirection."""
+        return f'zqtool {action} -f "{self.installed_tools}" '
+
+    def assertToolsRegistered(self, actions=("-r", "-a")):
+        self.assertEqual(self.host.tool_calls("zqtool"), [self.zqtool_line(a) for a in actions])
+        self.assertEqual(self.host.tool_arguments("zqtool"),
+                         [[action, "-f", self.installed_tools] for action in actions])
+
+    def temporary_file(self, name):
+        return self.host.file_bytes(rf"{self.host.temporary_directory()}\{name}")
+
+
+# --- qlxpatch.exe --------------------------------------------------------
+
+
+class ServiceStates(WinePatchTestCase):
+    def test_a_running_service_is_stopped_and_started_again(self):
+        self.run_patch()
+        self.assertLog(run_without_connection())
+        self.assertServiceRunning()
+        self.assertVersionUnchanged()
+        self.assertToolsUntouched()
+        self.assertEqual(self.host.tool_calls("zqpassword"), [])
+
+    def test_a_stopped_service_is_reported_and_started(self):
+        self.host.service = "stopped"
+        self.run_patch()
+        self.assertLog(run_without_connection().replace(
+            "Stopping QLX service...Successfully\n",
+            "Stopping QLX service..." + system_error_entry("ServiceStop", SERVICE_NOT_ACTIVE)
+            + "Failed\n"))
+        self.assertServiceRunning()
+
+    def test_a_service_that_is_not_installed_fails_both_requests(self):
+        self.host.service = None
+        self.run_patch()
+        expected = run_without_connection().replace(
+            "Stopping QLX service...Successfully\n",
+            "Stopping QLX service..." + system_error_entry("ServiceStop", SERVICE_DOES_NOT_EXIST)
+            + "Failed\n")
+        expected = expected.replace(
+            "Starting QLX service...Successfully\n",
+            "Starting QLX service..." + system_error_entry("ServiceStart", SERVICE_DOES_NOT_EXIST)
+            + "Failed\n")
+        self.assertLog(expected)
+        self.assertIsNone(self.host.service_state())
+
+
+class DatabaseKinds(WinePatchTestCase):
+    def test_the_sql_server_kind_goes_to_ado_which_cannot_open_it_under_wine(self):
+        self.host.db_type = "SQLServer"
+        self.run_patch()
+        self.assertLog(run_without_connection())
+        self.assertEqual(self.host.tool_calls("zqpassword"), [])
+        self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
+        self.assertVersionUnchanged()
+        self.assertServiceRunning()
+
+    def test_the_oracle_kind_fetches_the_password_through_the_interpreter(self):
+        self.host.db_type = "Oracle"
+        self.run_patch()
+        self.assertLog(run_without_connection(ORACLE_PARAMETERS))
+        host_name = self.host.host_name()
+        self.assertTrue(host_name)
+        # The interpreter hands each tool its line up to the redirection,
+        # with the blank that stood before it.
+        self.assertEqual(self.host.tool_calls("zqpassword"),
+                         [f"zqpassword -e {host_name} ",
+                          f"zqpassword -l -x ZqQLXPassword -k {KEY} "])
+        self.assertEqual(self.host.tool_arguments("zqpassword"),
+                         [["-e", host_name], ["-l", "-x", "ZqQLXPassword", "-k", KEY]])
+        self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
+        self.assertVersionUnchanged()
+        self.assertServiceRunning()
+
+    def test_the_oracle_kind_hands_the_interpreter_the_exact_lines(self):
+        # A recorder in front of the real interpreter, named by COMSPEC.
+        self.host.db_type = "Oracle"
+        self.host.command_interpreter_recorder = True
+        self.run_patch()
+        self.assertLog(run_without_connection(ORACLE_PARAMETERS))
+        recorder = rf"{self.host.tools_dir}\cmdrecorder.exe"
+        addon = self.host.addon_dir
+        self.assertEqual(self.host.tool_calls("cmdrecorder"), [
+            f'"{recorder}" /c hostname > "{addon}\\pass1.txt"',
+            f'"{recorder}" /c zqpassword -e {self.host.host_name()} > "{addon}\\pass1.txt"',
+            f'"{recorder}" /c zqpassword -l -x ZqQLXPassword -k {KEY} > "{addon}\\pass2.txt"',
+        ])
+        self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
+
+    def test_the_oracle_password_reaches_the_connection_string(self):
+        self.host.db_type = "Oracle"
+        self.run_patch(program=PATCH_TESTDB)
+        self.assertLog(SUCCESSFUL_RUN.replace("Starting updation", ORACLE_PARAMETERS
+                                              + "Starting updation"))
+        self.assertEqual(self.host.database_calls()[:3], [
+            "ConnectionString=Provider=OraOLEDB.Oracle;User ID=scott;"
+            f"Password={PASSWORD};Data Source=QLXORA",
+            "ConnectionTimeout=60", "CommandTimeout=60"])
+        self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
+
+
+class HostConfiguration(WinePatchTestCase):
+    def aborted(self, before=""):
+        return ("Updating QLX database...\n"
+                "Stopping QLX service...Successfully\n"
+                + before +
+                "KTRDatabaseInterface - OpenGlobalConnection aborted (code 5, error 2)\n"
+                "Failed to open database connection\n"
+                "Starting QLX service...Successfully\n"
+                "QLX database updation completed\n\n")
+
+    def test_a_missing_database_settings_file_aborts_only_the_connection(self):
+        self.host.files[r"config\database.props"] = None
+        self.run_patch()
+        self.assertLog(self.aborted())
+        self.assertServiceRunning()
+        self.assertVersionUnchanged()
+        self.assertAddOnDirectory(["qlxdatabase.props"])
+
+    def test_a_missing_database_settings_file_stops_the_oracle_path_before_any_tool(self):
+        self.host.db_type = "Oracle"
+        self.host.files[r"config\database.props"] = None
+        self.run_patch()
+        self.assertLog(self.aborted("KTRDatabaseInterface - GetOracleDatabaseParameters started\n"
+                                    "KTRDatabaseInterface - GetPassword()\n"))
+        self.assertEqual(self.host.tool_calls("zqpassword"), [])
+        self.assertAddOnDirectory(["qlxdatabase.props"])
+        self.assertServiceRunning()
+
+    def test_missing_global_settings_give_the_one_console_message_and_sql_server(self):
+        self.host.db_type = None
+        result = self.host.run(PATCH)
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stdout, on_disk(
+            f"Error in opening the file: {self.host.host_dir}\\config\\globalsettings.props\n"))
+        self.assertLog(run_without_connection())
+        self.assertEqual(self.host.tool_calls("zqpassword"), [])
+        self.assertServiceRunning()
+
+    def test_a_missing_query_timeout_file_is_created(self):
+        self.run_patch()
+        self.assertLog(run_without_connection())
+        self.assertEqual(self.host.file_bytes(rf"{self.host.addon_dir}\Query_Timeout.txt"),
+                         b"Query_Timeout_Value=60")
+
+    def test_an_existing_query_timeout_file_is_read_and_kept(self):
+        self.host.addon_files["Query_Timeout.txt"] = b"Query_Timeout_Value = 1 20\r\n"
+        self.run_patch(program=PATCH_TESTDB)
+        self.assertLog(SUCCESSFUL_RUN)
+        self.assertEqual(self.host.database_calls()[2], "CommandTimeout=120")
+        self.assertEqual(self.host.file_bytes(rf"{self.host.addon_dir}\Query_Timeout.txt"),
+                         b"Query_Timeout_Value = 1 20\r\n")
+
+
+class LogAndArguments(WinePatchTestCase):
+    def test_a_read_only_log_is_left_unchanged_and_the_run_completes(self):
+        earlier = b"An earlier run\r\n"
+        self.host.work_files["QLX_patch.log"] = earlier
+        self.host.lay_out()
+        self.host.read_only(rf"{self.host.work_dir}\QLX_patch.log")
+        result = self.host.run_again(PATCH)
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(self.host.log(), earlier)
+        self.assertServiceRunning()
+        self.assertEqual(self.host.file_bytes(rf"{self.host.addon_dir}\Query_Timeout.txt"),
+                         b"Query_Timeout_Value=60")
+
+    def test_arguments_make_no_difference(self):
+        self.run_patch("/quiet", "--help", "two words")
+        self.assertLog(run_without_connection())
+        self.assertServiceRunning()
+
+    def test_a_second_run_appends_to_the_log(self):
+        self.run_patch()
+        self.assertServiceRunning()
+        result = self.host.run_again(PATCH)
+        self.assertEqual(result.returncode, 0)
+        self.assertLog(run_without_connection() * 2)
+
+
+# --- qlxpatch_testdb.exe: the same program with a database that opens ------
+
+
+class VersionValues(WinePatchTestCase):
+    def test_without_a_build_value_the_version_step_fails(self):
+        del self.host.registry[ADDON_KEY]["Build"]
+        self.run_patch(program=PATCH_TESTDB)
+        self.assertLog(SUCCESSFUL_RUN.replace("Updating QLX version...Successfully",
+                                              "Updating QLX version...Failed"))
+        self.assertRegistry(None, (REG_SZ, "4.2.0"), (REG_SZ, "4.2.0"))
+        self.assertToolsUntouched()
+        self.assertServiceRunning()
+
+    def test_a_longer_version_and_an_expandable_display_version_become_4_3_1(self):
+        self.host.registry[ADDON_KEY]["Version"] = (REG_SZ, "4.2.0.1234 (hotfix 7)")
+        self.host.registry[UNINSTALL_KEY]["DisplayVersion"] = (REG_EXPAND_SZ, "%QLX_BASE%4.2.0")
+        self.run_patch(program=PATCH_TESTDB)
+        self.assertLog(SUCCESSFUL_RUN)
+        self.assertRegistry((REG_SZ, "4.3.1"), (REG_SZ, "4.3.1"), (REG_EXPAND_SZ, "4.3.1"))
+        self.assertToolsRegistered()
+
+    def test_a_numeric_build_value_is_refused_and_kept(self):
+        self.host.registry[ADDON_KEY]["Build"] = (REG_DWORD, 4201)
+        self.run_patch(program=PATCH_TESTDB)
+        self.assertLog(SUCCESSFUL_RUN.replace("Updating QLX version...Successfully",
+                                              "Updating QLX version...Failed"))
+        self.assertRegistry((REG_DWORD, 4201), (REG_SZ, "4.2.0"), (REG_SZ, "4.2.0"))
+        self.assertToolsUntouched()
+
+
+class ToolRegistration(WinePatchTestCase):
+    def test_every_step_succeeds(self):
+        self.run_patch(program=PATCH_TESTDB)
+        self.assertLog(SUCCESSFUL_RUN)
+        self.assertServiceRunning()
+        self.assertVersionUpdated()
+        self.assertToolsRegistered()
+        self.assertEqual(self.host.file_bytes(self.installed_tools),
+                         self.host.work_files["qlxtools.xml"])
+        # zqtool's output goes to a file "null" in the temporary directory.
+        self.assertEqual(self.temporary_file("null"), b"added\r\n")
+        calls = self.host.database_calls()
+        self.assertEqual(calls[:3], [
+            "ConnectionString=Provider=sqloledb;Data Source=DBSRV,1433;"
+            "Initial Catalog=QLX_v3_0;Integrated Security=SSPI",
+            "ConnectionTimeout=60", "CommandTimeout=60"])
+        self.assertEqual([call for call in calls if call.startswith("Call=Execute")],
+                         [f"Call=Execute {FIRST}", f"Call=Execute {SECOND}"])
+        self.assertIn("Call=Close", calls)
+        self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
+
+    def test_a_host_directory_with_blanks_reaches_the_tool_in_one_piece(self):
+        self.host.move_host(r"C:\Program Files\Orvanta Vantline")
+        self.installed_tools = rf"{self.host.host_dir}\Tools\qlxtools.xml"
+        self.run_patch(program=PATCH_TESTDB)
+        self.assertLog(SUCCESSFUL_RUN)
+        self.assertToolsRegistered()
+        self.assertEqual(self.host.file_bytes(self.installed_tools),
+                         self.host.work_files["qlxtools.xml"])
+
+    def test_a_failing_removal_skips_the_copy_and_the_addition(self):
+        self.host.tool_exit[("zqtool", "-r")] = 1
+        self.run_patch(program=PATCH_TESTDB)
+        self.assertLog(SUCCESSFUL_RUN.replace("Updating QLX version...Successfully",
+                                              "Updating QLX version...Failed"))
+        self.assertToolsRegistered(actions=("-r",))
+        self.assertEqual(self.host.file_bytes(self.installed_tools),
+                         b"<tools version=\"4.2\"/>\r\n")
+        self.assertEqual(self.temporary_file("null"), b"removed\r\n")
+        self.assertVersionUpdated()  # written before the refresh
+        self.assertServiceRunning()
+
+    def test_a_missing_new_definition_file_still_adds_and_fails(self):
+        self.host.work_files["qlxtools.xml"] = None
+        self.run_patch(program=PATCH_TESTDB)
+        self.assertLog(SUCCESSFUL_RUN.replace(
+            "Updating QLX version...Successfully",
+            "Updating QLX version..."
+            + system_error_entry("RefreshToolRegistration", FILE_NOT_FOUND) + "Failed"))
+        self.assertToolsRegistered()
+        self.assertEqual(self.host.file_bytes(self.installed_tools),
+                         b"<tools version=\"4.2\"/>\r\n")
+        self.assertServiceRunning()
+
+
+def _lines(data):
+    """The lines of a file, each with its line end; only a line feed ends a
+    line, so a lone carriage return stays visible inside its line."""
+    return [line.decode("latin-1") for line in re.findall(rb"[^\n]*\n|[^\n]+$", data)]
+
+
+def _side_by_side(left, right):
+    """Rows (expected line, actual line, marker) aligned by difflib."""
+    matcher = difflib.SequenceMatcher(a=left, b=right, autojunk=False)
+    for tag, i1, i2, j1, j2 in matcher.get_opcodes():
+        if tag == "equal":
+            for a, b in zip(left[i1:i2], right[j1:j2]):
+                yield a, b, "|"
+            continue
+        a, b = left[i1:i2], right[j1:j2]
+        for k in range(max(len(a), len(b))):
+            yield (a[k] if k < len(a) else None, b[k] if k < len(b) else None, "X")
