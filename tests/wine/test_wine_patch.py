@@ -258,6 +258,16 @@ class DatabaseKinds(WinePatchTestCase):
         ])
         self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
 
+    def test_an_interpreter_that_does_not_start_gives_way_to_cmd(self):
+        self.host.db_type = "Oracle"
+        self.host.comspec = r"C:\Nowhere\cmd.exe"
+        self.run_patch()
+        self.assertLog(run_without_connection(ORACLE_PARAMETERS))
+        self.assertEqual(self.host.tool_arguments("zqpassword"),
+                         [["-e", self.host.host_name()],
+                          ["-l", "-x", "ZqQLXPassword", "-k", KEY]])
+        self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
+
     def test_the_oracle_password_reaches_the_connection_string(self):
         self.host.db_type = "Oracle"
         self.run_patch(program=PATCH_TESTDB)

@@ -275,9 +275,10 @@ class Host:
             ("zqpassword", "-l"): b"t1ger pw\r\nsecond line\r\n",
         }
         self.tool_exit = {}
-        # When set, COMSPEC names a recorder (the fake tool as
-        # "cmdrecorder.exe") that logs its command line and hands the rest of
-        # it to the real interpreter.
+        # What COMSPEC names for the patch, when set. With the recorder it is
+        # the fake tool as "cmdrecorder.exe", which logs its command line and
+        # hands the rest of it to the real interpreter.
+        self.comspec = None
         self.command_interpreter_recorder = False
         self.database_record = r"C:\database.calls"
 
@@ -328,10 +329,11 @@ class Host:
     def import_registry(self):
         keys = dict(self.registry)
         if self.command_interpreter_recorder:
+            self.comspec = rf"{self.tools_dir}\cmdrecorder.exe"
+        if self.comspec is not None:
             # The user's environment in the registry overrides the system's,
             # and Wine takes COMSPEC from there, not from the Unix one.
-            keys[USER_ENVIRONMENT_KEY] = {
-                "COMSPEC": (REG_SZ, rf"{self.tools_dir}\cmdrecorder.exe")}
+            keys[USER_ENVIRONMENT_KEY] = {"COMSPEC": (REG_SZ, self.comspec)}
         self.write(r"C:\host.reg", registry_file(keys))
         self.prefix.check("regedit", "/S", r"C:\host.reg")
         imported = self.registry_values()
