@@ -10,8 +10,9 @@
 namespace qlx {
 namespace {
 
-std::unique_ptr<platform::RegistryKey> OpenKey(RegistryRoot /*root*/, const std::string& path) {
-  return platform::Current().registry->OpenLocalMachineKey(path);
+std::unique_ptr<platform::RegistryKey> OpenKey(RegistryRoot /*root*/, const std::string& path,
+                                               platform::KeyAccess access) {
+  return platform::Current().registry->OpenLocalMachineKey(path, access);
 }
 
 // A value of zero or one byte holds no text (at most the terminating zero).
@@ -35,7 +36,7 @@ std::vector<unsigned char> EncodeText(const std::string& text, uint32_t type) {
 
 std::string ReadRegistryValue(RegistryRoot root, std::string key_path, std::string value_name) {
   const std::string unreadable = " ";
-  std::unique_ptr<platform::RegistryKey> key = OpenKey(root, key_path);
+  std::unique_ptr<platform::RegistryKey> key = OpenKey(root, key_path, platform::KeyAccess::kQuery);
   if (!key) return unreadable;
   std::optional<platform::RegistryData> value = key->QueryValue(value_name);
   if (!value || !HoldsText(*value)) return unreadable;
@@ -45,7 +46,8 @@ std::string ReadRegistryValue(RegistryRoot root, std::string key_path, std::stri
 
 bool UpdateRegistryValue(RegistryRoot root, std::string key_path, std::string value_name,
                          std::string data) {
-  std::unique_ptr<platform::RegistryKey> key = OpenKey(root, key_path);
+  std::unique_ptr<platform::RegistryKey> key =
+      OpenKey(root, key_path, platform::KeyAccess::kQueryAndSet);
   if (!key) return false;
   std::optional<platform::RegistryData> existing = key->QueryValue(value_name);
   if (!existing || !HoldsText(*existing)) return false;

@@ -38,12 +38,17 @@ class RegistryKey {
   virtual bool SetValue(const std::string& name, const RegistryData& data) = 0;
 };
 
+// What an opened key is used for: a reader needs no right to change values,
+// so it still works where the account may only read the key.
+enum class KeyAccess { kQuery, kQueryAndSet };
+
 class Registry {
  public:
   virtual ~Registry() = default;
-  // Opens an existing key below HKEY_LOCAL_MACHINE for querying and setting
-  // values; null when it does not exist or cannot be opened.
-  virtual std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path) = 0;
+  // Opens an existing key below HKEY_LOCAL_MACHINE; null when it does not
+  // exist or cannot be opened with the access asked for.
+  virtual std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path,
+                                                           KeyAccess access) = 0;
 };
 
 Registry& SystemRegistry();

@@ -50,7 +50,8 @@ class FileRegistryKey : public RegistryKey {
 
 class FileRegistry : public Registry {
  public:
-  std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path) override {
+  std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path,
+                                                   KeyAccess /*access*/) override {
     std::string file_path = posix::EnvironmentOr(kRegistryFileVariable, kDefaultRegistryFile);
     const std::optional<posix::RegFile> file = LoadRegistryFile(file_path);
     if (!file || !file->HasKey(path)) return nullptr;

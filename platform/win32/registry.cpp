@@ -63,10 +63,12 @@ class Win32RegistryKey : public RegistryKey {
 
 class Win32Registry : public Registry {
  public:
-  std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path) override {
+  std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path,
+                                                   KeyAccess access) override {
+    const REGSAM rights =
+        access == KeyAccess::kQuery ? KEY_QUERY_VALUE : KEY_QUERY_VALUE | KEY_SET_VALUE;
     UniqueHkey key;
-    const LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0,
-                                         KEY_QUERY_VALUE | KEY_SET_VALUE, key.put());
+    const LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, rights, key.put());
     if (status != ERROR_SUCCESS) return nullptr;
     return std::make_unique<Win32RegistryKey>(std::move(key));
   }

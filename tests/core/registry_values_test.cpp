@@ -33,6 +33,15 @@ TEST_F(RegistryValuesTest, UnreadableValuesReadAsOneBlank) {
   EXPECT_EQ(Read(kKey, "NoData"), " ");
 }
 
+TEST_F(RegistryValuesTest, OnlyAnUpdateAsksForTheRightToSetValues) {
+  registry_.SetString(kKey, "Build", "4.2.0");
+  Read(kKey, "Build");
+  Update("Build");
+  EXPECT_EQ(registry_.opened_with,
+            (std::vector<platform::KeyAccess>{platform::KeyAccess::kQuery,
+                                              platform::KeyAccess::kQueryAndSet}));
+}
+
 TEST_F(RegistryValuesTest, ReadGivesTheTextUpToItsFirstZeroByte) {
   registry_.SetString(kKey, "One", "x");
   registry_.SetBytes(kKey, "Unterminated", platform::kRegSz, {'a', 'b'});

@@ -37,7 +37,9 @@ class FakeRegistryKey : public platform::RegistryKey {
   FakeRegistry::Values& values_;
 };
 
-std::unique_ptr<platform::RegistryKey> FakeRegistry::OpenLocalMachineKey(const std::string& path) {
+std::unique_ptr<platform::RegistryKey> FakeRegistry::OpenLocalMachineKey(
+    const std::string& path, platform::KeyAccess access) {
+  opened_with.push_back(access);
   const auto found = keys_.find(Folded(path));
   if (found == keys_.end()) return nullptr;
   return std::make_unique<FakeRegistryKey>(*this, found->second);

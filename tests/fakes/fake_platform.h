@@ -21,7 +21,9 @@ namespace qlx::testing {
 // case-insensitively, as in the registry.
 class FakeRegistry : public platform::Registry {
  public:
-  std::unique_ptr<platform::RegistryKey> OpenLocalMachineKey(const std::string& path) override;
+  std::unique_ptr<platform::RegistryKey> OpenLocalMachineKey(const std::string& path,
+                                                             platform::KeyAccess access) override;
+  std::vector<platform::KeyAccess> opened_with;
 
   void SetString(const std::string& key, const std::string& name, const std::string& text,
                  uint32_t type = platform::kRegSz);

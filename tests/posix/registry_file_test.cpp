@@ -73,7 +73,7 @@ void ExpectValue(RegistryKey& key, const std::string& name, const RegistryData& 
 class RegistryFileTest : public ::testing::Test {
  protected:
   std::unique_ptr<RegistryKey> Open(const std::string& path) {
-    return platform::SystemRegistry().OpenLocalMachineKey(path);
+    return platform::SystemRegistry().OpenLocalMachineKey(path, platform::KeyAccess::kQueryAndSet);
   }
   std::string FileBytes() const { return ReadBytes(file_); }
 

@@ -50,14 +50,15 @@ class RegistryTest : public ::testing::Test {
   }
 
   std::unique_ptr<RegistryKey> OpenScratch() {
-    return SystemRegistry().OpenLocalMachineKey(kScratchKey);
+    return SystemRegistry().OpenLocalMachineKey(kScratchKey, KeyAccess::kQueryAndSet);
   }
 
   UniqueHkey scratch_;
 };
 
 TEST_F(RegistryTest, MissingKeyIsNotOpened) {
-  EXPECT_EQ(SystemRegistry().OpenLocalMachineKey("Software\\QlxTest\\NoSuchKey"), nullptr);
+  EXPECT_EQ(SystemRegistry().OpenLocalMachineKey("Software\\QlxTest\\NoSuchKey", KeyAccess::kQuery),
+            nullptr);
 }
 
 TEST_F(RegistryTest, MissingValueGivesNothing) {
@@ -90,7 +91,7 @@ TEST_F(RegistryTest, StringStoredWithoutZeroIsGivenWhole) {
 
 TEST_F(RegistryTest, KeyPathsIgnoreLetterCase) {
   Store("Version", REG_SZ, BytesOf(std::string("4.2.0", 6)));
-  auto key = SystemRegistry().OpenLocalMachineKey("SOFTWARE\\QLXTEST\\registry");
+  auto key = SystemRegistry().OpenLocalMachineKey("SOFTWARE\\QLXTEST\\registry", KeyAccess::kQuery);
   ASSERT_NE(key, nullptr);
   EXPECT_TRUE(key->QueryValue("Version").has_value());
 }
