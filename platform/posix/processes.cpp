@@ -56,14 +56,37 @@ class SpawnAttributes {
   posix_spawnattr_t attributes_;
 };
 
-// The child starts with no signal blocked and SIGPIPE at its default, whatever
-// we have set for ourselves.
+// While we wait for a child, SIGCHLD must not be ignored: a parent that
+// ignores it has its children reaped for it, and the wait would find no exit
+// code. A caller may have left it ignored for us, so it is put back after.
+class ScopedDefaultChildSignal {
+ public:
+  ScopedDefaultChildSignal() {
+    struct sigaction defaults = {};
+    defaults.sa_handler = SIG_DFL;
+    sigemptyset(&defaults.sa_mask);
+    restore_ = ::sigaction(SIGCHLD, &defaults, &previous_) == 0;
+  }
+  ~ScopedDefaultChildSignal() {
+    if (restore_) ::sigaction(SIGCHLD, &previous_, nullptr);
+  }
+  ScopedDefaultChildSignal(const ScopedDefaultChildSignal&) = delete;
+  ScopedDefaultChildSignal& operator=(const ScopedDefaultChildSignal&) = delete;
+
+ private:
+  struct sigaction previous_ = {};
+  bool restore_ = false;
+};
+
+// The child starts with no signal blocked and SIGPIPE and SIGCHLD at their
+// defaults, whatever we have set for ourselves.
 int PrepareAttributes(SpawnAttributes& attributes) {
   sigset_t none;
   sigset_t defaults;
   sigemptyset(&none);
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGCHLD);
   if (const int error = ::posix_spawnattr_setsigmask(attributes.get(), &none)) return error;
   if (const int error = ::posix_spawnattr_setsigdefault(attributes.get(), &defaults)) return error;
   return ::posix_spawnattr_setflags(attributes.get(),
@@ -106,6 +129,7 @@ ProgramOutcome RunAndWait(const std::string& program, const std::vector<std::str
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  const ScopedDefaultChildSignal child_signal;
   pid_t child = 0;
   error = ::posix_spawnp(&child, program.c_str(), actions.get(), attributes.get(), argv.data(),
                          environ);

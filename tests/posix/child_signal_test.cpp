@@ -1,0 +1,23 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "platform/processes.h"
+
+namespace qlx {
+namespace {
+
+// A parent that ignores SIGCHLD has its children reaped for it; the runner
+// must still see the exit code, and leave the caller's setting as it was.
+TEST(ChildSignalTest, AnIgnoredChildSignalStillGivesTheExitCode) {
+  const auto previous = std::signal(SIGCHLD, SIG_IGN);
+  const platform::ProgramOutcome outcome =
+      platform::SystemProcesses().RunHidden("sh -c \"exit 3\"");
+  const auto after = std::signal(SIGCHLD, previous);
+  EXPECT_FALSE(outcome.failed);
+  EXPECT_EQ(outcome.code, 3u);
+  EXPECT_EQ(after, SIG_IGN);
+}
+
+}  // namespace
+}  // namespace qlx
