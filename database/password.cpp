@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,18 @@ bool ReadWithoutWhiteSpace(const std::string& path, bool first_line_only, std::s
   return true;
 }
 
+// The host name and the key are pasted into the next command line as they
+// are. A text holding a character the command interpreter acts on would run
+// more than the password tool, so such output is not used.
+bool SafeInCommandLine(const std::string& text) {
+  constexpr char kInterpreterCharacters[] = "&|<>^%\"'`$;()\\!*?";
+  for (unsigned char c : text) {
+    if (c < 0x21 || c > 0x7E) return false;
+    if (std::strchr(kInterpreterCharacters, c)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string KTRDatabaseInterface::GetPassword() {
@@ -68,10 +81,12 @@ std::string KTRDatabaseInterface::GetPassword() {
   std::string host_name;
   RunCommand("hostname > " + Quoted(first_output));
   if (!ReadWithoutWhiteSpace(first_output, true, &host_name)) return "";
+  if (!SafeInCommandLine(host_name)) return "";
 
   std::string key;
   RunCommand("zqpassword -e " + host_name + " > " + Quoted(first_output));
   if (!ReadWithoutWhiteSpace(first_output, false, &key)) return "";
+  if (!SafeInCommandLine(key)) return "";
   platform::RemoveFile(first_output);
 
   // The directory is read afresh; should it have changed, that file goes too.

@@ -77,6 +77,20 @@ TEST_F(OraclePasswordTest, AnOutputFileThatNeverAppearsEndsEarlyAndLeavesNoFile)
   EXPECT_FALSE(PasswordFilesLeft());
 }
 
+TEST_F(OraclePasswordTest, ToolOutputThatTheInterpreterWouldActOnIsNotPasted) {
+  for (const char* key : {"K&del *.*", "K|x", "K>x", "K%PATH%", "K$(id)", "K;x", "K`id`"}) {
+    processes_.interpreter_lines.clear();
+    outputs_["zqpassword -e"] = key;
+    EXPECT_EQ(session_.GetPassword(), "") << key;
+    EXPECT_EQ(processes_.interpreter_lines.size(), 2u) << key;
+  }
+  outputs_["hostname"] = "host&x\r\n";
+  processes_.interpreter_lines.clear();
+  EXPECT_EQ(session_.GetPassword(), "");
+  EXPECT_EQ(processes_.interpreter_lines.size(), 1u);
+  EXPECT_FALSE(PasswordFilesLeft());
+}
+
 TEST_F(OraclePasswordTest, AMissingSettingsFileRaisesBeforeAnyCommand) {
   std::filesystem::remove("host/config/database.props");
   EXPECT_THROW(session_.GetPassword(), CKTRException);
