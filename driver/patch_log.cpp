@@ -26,10 +26,7 @@ void LogText(const std::string& text) {
 }
 
 void LogModuleMessage(const std::string& module, const std::string& message) {
-  platform::UniqueFile log = OpenLog();
-  if (!log) return;
-  std::fprintf(log.get(), "%s - %s\n", module.c_str(), message.c_str());
-  std::fflush(log.get());
+  LogText(module + " - " + message + "\n");
 }
 
 void LogSystemError(const std::string& operation, uint32_t code) {
@@ -38,11 +35,9 @@ void LogSystemError(const std::string& operation, uint32_t code) {
     return;
   }
   const std::string text = platform::Current().messages->Text(code).value_or(kNoSystemText);
-  platform::UniqueFile log = OpenLog();
-  if (!log) return;
-  std::fprintf(log.get(), "%s failed with error %d: %s\n", operation.c_str(),
-               static_cast<int>(code), text.c_str());
-  std::fflush(log.get());
+  // The code is written as a signed decimal, as the log has always shown it.
+  LogText(operation + " failed with error " + std::to_string(static_cast<int>(code)) + ": " + text +
+          "\n");
 }
 
 }  // namespace qlx

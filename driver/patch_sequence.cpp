@@ -25,26 +25,10 @@ const char* const kStatements[] = {
     "Hyper_Threading_Support)\tVALUES ('TX520A1', 'TX520A1x', 2 , 1)",
 };
 
-const char* OutcomeWord(bool succeeded) { return succeeded ? "Successfully\n" : "Failed\n"; }
+// The module under which the sequence logs an exception of its own steps.
+constexpr char kPatchModule[] = "QLXPatch";
 
-// Opens the session's connection. An exception here must not keep the
-// service from being started again: it is logged and counts as a
-// connection that did not open.
-bool OpenConnection(KTRDatabaseInterface& session) {
-  try {
-    return session.OpenGlobalConnection();
-  } catch (const CKTRException& error) {
-    LogModuleMessage("KTRDatabaseInterface", "OpenGlobalConnection aborted (code " +
-                                                 std::to_string(error.Code()) + ", error " +
-                                                 std::to_string(error.Error()) + ")");
-  } catch (const std::exception& error) {
-    LogModuleMessage("KTRDatabaseInterface",
-                     std::string("OpenGlobalConnection aborted (") + error.what() + ")");
-  } catch (...) {
-    LogModuleMessage("KTRDatabaseInterface", "OpenGlobalConnection aborted (unknown error)");
-  }
-  return false;
-}
+const char* OutcomeWord(bool succeeded) { return succeeded ? "Successfully\n" : "Failed\n"; }
 
 bool UpdateVersion() {
   const RegistryRoot root = RegistryRoot::kLocalMachine;
@@ -54,27 +38,35 @@ bool UpdateVersion() {
          RefreshToolRegistration();
 }
 
-void UpdateDatabaseAndVersion(KTRDatabaseInterface& session) {
-  LogText("Starting updation...\n");
-  for (const char* statement : kStatements) LogText(OutcomeWord(session.ExecuteQuery(statement)));
-  session.CloseConnection();
-
-  LogText("Updating QLX version...");
-  LogText(OutcomeWord(UpdateVersion()));
-}
-
-// Runs a step whose failure must not end the run; an escaping exception is
-// logged and counts as the step's failure.
+// Runs a step whose exception must not end the run, so that the service is
+// always started again: the exception is logged as
+// "<module> - <operation> aborted (<reason>)" and counts as the step's failure.
 template <typename Step>
-bool Guarded(const char* step_name, Step step) {
+bool Guarded(const char* module, const char* operation, Step step) {
+  std::string reason;
   try {
     return step();
+  } catch (const CKTRException& error) {
+    reason = "code " + std::to_string(error.Code()) + ", error " + std::to_string(error.Error());
   } catch (const std::exception& error) {
-    LogModuleMessage(step_name, std::string("aborted (") + error.what() + ")");
+    reason = error.what();
   } catch (...) {
-    LogModuleMessage(step_name, "aborted (unknown error)");
+    reason = "unknown error";
   }
+  LogModuleMessage(module, std::string(operation) + " aborted (" + reason + ")");
   return false;
+}
+
+void UpdateDatabaseAndVersion(KTRDatabaseInterface& session) {
+  LogText("Starting updation...\n");
+  for (const char* statement : kStatements) {
+    LogText(OutcomeWord(
+        Guarded(kPatchModule, "ExecuteQuery", [&] { return session.ExecuteQuery(statement); })));
+  }
+  Guarded(kPatchModule, "CloseConnection", [&session] { return session.CloseConnection(); });
+
+  LogText("Updating QLX version...");
+  LogText(OutcomeWord(Guarded(kPatchModule, "UpdateVersion", UpdateVersion)));
 }
 
 }  // namespace
@@ -82,20 +74,20 @@ bool Guarded(const char* step_name, Step step) {
 int RunPatch() {
   LogText("Updating QLX database...\n");
   LogText("Stopping QLX service...");
-  LogText(OutcomeWord(Guarded("ServiceStop", [] { return ServiceStop(ServiceName) == 0; })));
+  LogText(OutcomeWord(
+      Guarded(kPatchModule, "ServiceStop", [] { return ServiceStop(ServiceName) == 0; })));
 
   KTRDatabaseInterface session;
-  if (OpenConnection(session)) {
-    Guarded("Patch", [&session] {
-      UpdateDatabaseAndVersion(session);
-      return true;
-    });
+  if (Guarded("KTRDatabaseInterface", "OpenGlobalConnection",
+              [&session] { return session.OpenGlobalConnection(); })) {
+    UpdateDatabaseAndVersion(session);
   } else {
     LogText("Failed to open database connection\n");
   }
 
   LogText("Starting QLX service...");
-  LogText(OutcomeWord(Guarded("ServiceStart", [] { return ServiceStart(ServiceName) == 0; })));
+  LogText(OutcomeWord(
+      Guarded(kPatchModule, "ServiceStart", [] { return ServiceStart(ServiceName) == 0; })));
   LogText("QLX database updation completed\n\n");
   return 0;
 }

@@ -176,6 +176,17 @@ TEST_F(PatchSequenceTest, ComThatCannotBeUsedAbortsTheConnectionButNotTheRun) {
                          "Starting QLX service...Successfully\n")));
 }
 
+TEST_F(PatchSequenceTest, AnExceptionInAStepFailsOnlyThatStep) {
+  services_.throw_on_stop = true;
+  EXPECT_EQ(RunPatch(), 0);
+  std::string expected = kSuccessfulRun;
+  const std::string stopped = "Stopping QLX service...Successfully\n";
+  expected.replace(expected.find(stopped), stopped.size(),
+                   "Stopping QLX service...QLXPatch - ServiceStop aborted (service manager gone)\n"
+                   "Failed\n");
+  EXPECT_EQ(Log(), OnDisk(expected));
+}
+
 TEST_F(PatchSequenceTest, AnUnwritableLogChangesNothingButTheLog) {
   std::filesystem::create_directory("QLX_patch.log");  // cannot be opened as a file
   EXPECT_EQ(RunPatch(), 0);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <stdexcept>
 
 namespace qlx::testing {
 namespace {
@@ -91,6 +92,7 @@ class FakeService : public platform::Service {
     bool& running = services_.running[name_];
     if (!running) return kServiceNotActive;
     running = false;
+    if (services_.throw_on_stop) throw std::runtime_error("service manager gone");
     return 0;
   }
 

@@ -51,6 +51,7 @@ class FakeServices : public platform::Services {
   std::map<std::string, bool> running;  // name -> running
   uint32_t manager_error = 0;           // refuses to open the manager with this code
   bool stop_pending_at_start = false;   // the service is still stopping when started
+  bool throw_on_stop = false;           // the stop request raises an exception
   std::vector<std::string> requests;    // "stop <name>", "wait <ms>", "start <name>"
 };
 
