@@ -27,13 +27,14 @@ int KTRDatabaseInterface::GetQueryTimeout() {
   const std::string path = AddOnDirectory() + "\\Query_Timeout.txt";
   bool opened = false;
   uint32_t open_error = 0;
-  std::string setting = " " + ReadWholeText(path, &opened, &open_error);
+  const std::string setting = " " + ReadWholeText(path, &opened, &open_error);
   if (!opened) CreateDefaultSetting(path, open_error);
 
-  const std::string::size_type separator = setting.find('=');
-  if (separator != std::string::npos) setting.erase(0, separator + 1);
-  RemoveWhiteSpace(setting);
-  const int seconds = ParseDigits(setting);
+  // Only the text after the file's first "=" counts; the name is not looked at.
+  const PropertyLine split = SplitPropertyLine(setting);
+  std::string value = split.has_separator ? split.value : setting;
+  RemoveWhiteSpace(value);
+  const int seconds = ParseDigits(value);
   return seconds != 0 ? seconds : kDefaultQueryTimeout;
 }
 
