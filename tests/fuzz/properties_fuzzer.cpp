@@ -12,6 +12,7 @@
 #include "config/properties_file.h"
 #include "database/ktr_database_interface.h"
 #include "fakes/fake_platform.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace {
@@ -27,10 +28,9 @@ std::filesystem::path ScratchDirectory() {
 }
 
 void WriteBytes(const std::filesystem::path& path, const uint8_t* data, size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  const qlx::platform::UniqueFile file(std::fopen(path.c_str(), "wb"));
   if (!file) std::abort();
-  std::fwrite(data, 1, size, file);
-  std::fclose(file);
+  std::fwrite(data, 1, size, file.get());
 }
 
 void ScanAll(const std::string& path) {

@@ -18,21 +18,17 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/win32/handles.h"
 
 namespace {
 
+using qlx::platform::UniqueFile;
 using qlx::platform::win32::UniqueKernelHandle;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // The program's own path, split into its directory (with the trailing
 // backslash) and its name without the extension.

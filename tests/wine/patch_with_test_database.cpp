@@ -9,19 +9,16 @@
 // connection string, the two time-outs and every call, one a line.
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "driver/patch_sequence.h"
 #include "fakes/fake_platform.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+using qlx::platform::UniqueFile;
 
 void WriteLine(std::FILE* file, const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), file);
