@@ -1,77 +1,45 @@
 #pragma once
 
-// The ODBC configuration of the database tests: temporary odbc.ini and
-// odbcinst.ini files that ODBCINI and ODBCSYSINI point at during a test.
+// The database tests over unixODBC: the process's ODBC configuration
+// (odbc.ini and odbcinst.ini that ODBCINI and ODBCSYSINI point at during a
+// test), the PostgreSQL server the tests may be given, and the calls the
+// tests make on a connection.
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
-#include <random>
 #include <string>
 
-namespace qlx::testing {
+#include "database/connection_string.h"
+#include "platform/database.h"
+#include "platform/posix/odbc_errors.h"
+#include "posix_test_support.h"
 
-// Sets an environment variable until the end of the scope.
-class ScopedEnvironmentVariable {
- public:
-  ScopedEnvironmentVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* previous = std::getenv(name)) previous_ = previous;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnvironmentVariable() {
-    if (previous_) {
-      ::setenv(name_, previous_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
-  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+namespace qlx::posix_tests {
 
- private:
-  const char* name_;
-  std::optional<std::string> previous_;
-};
+using platform::ComError;
+using platform::Connection;
+using platform::Recordset;
+// The HRESULTs the failures are reported as.
+namespace hresult = platform::odbc;
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it at the end of the scope.
-class TemporaryDirectory {
- public:
-  TemporaryDirectory() {
-    std::mt19937_64 random(static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count()));
-    const std::filesystem::path base = std::filesystem::temp_directory_path();
-    do {
-      path_ = base / ("qlx-odbc-" + std::to_string(random()));
-    } while (!std::filesystem::create_directory(path_));
-  }
-  ~TemporaryDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TemporaryDirectory(const TemporaryDirectory&) = delete;
-  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+constexpr char kSQLiteDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+constexpr char kPsqlOdbcDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so";
 
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline void WriteFile(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream file(path);
-  file << text;
-  ASSERT_TRUE(file.good()) << path;
-}
+// The data sources of the PostgreSQL tests. Not the program's provider names,
+// which the SQLite tests give to SQLite.
+constexpr char kPostgresSqlServerProvider[] = "pg.sqloledb";
+constexpr char kPostgresOracleProvider[] = "pg.OraOLEDB.Oracle";
 
 // The key=value lines of a file, such as the connection file that
 // tests/e2e/postgres-server writes.
-inline std::map<std::string, std::string> ReadKeyValueFile(const std::filesystem::path& file) {
+inline std::map<std::string, std::string> ReadKeyValueFile(const fs::path& file) {
   std::map<std::string, std::string> values;
   std::ifstream in(file);
   std::string line;
@@ -82,23 +50,16 @@ inline std::map<std::string, std::string> ReadKeyValueFile(const std::filesystem
   return values;
 }
 
-constexpr char kSQLiteDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
-constexpr char kPsqlOdbcDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so";
-
-// The data sources of the PostgreSQL tests. Not the program's provider names,
-// which the SQLite tests give to SQLite.
-constexpr char kPostgresSqlServerProvider[] = "pg.sqloledb";
-constexpr char kPostgresOracleProvider[] = "pg.OraOLEDB.Oracle";
-
-// The directory of the server that tests/e2e/postgres-server started for the
-// tests, or nothing.
-inline std::optional<std::filesystem::path> PostgresServerDirectory() {
+// The connection details (port, database, user, password) of the server that
+// tests/e2e/postgres-server started for the tests, named by
+// QLX_TEST_POSTGRES_DIR; empty without one.
+inline std::map<std::string, std::string> PostgresServer() {
   const char* dir = std::getenv("QLX_TEST_POSTGRES_DIR");
-  if (!dir || !*dir) return std::nullopt;
-  return std::filesystem::path(dir);
+  if (!dir || !*dir) return {};
+  return ReadKeyValueFile(fs::path(dir) / "connection");
 }
 
-// The ODBC configuration of the test process: a temporary directory with an
+// The ODBC configuration of the test process: a scratch directory with an
 // odbc.ini and an odbcinst.ini, made on first use and removed at the end of
 // the process. Its content never changes, because the driver manager keeps
 // what it read from these files for a while, whatever ODBCINI says meanwhile.
@@ -115,16 +76,16 @@ class SharedOdbcConfiguration {
     return configuration;
   }
 
-  const std::filesystem::path& directory() const { return directory_.path(); }
-  std::filesystem::path system_dir() const { return directory() / "system"; }
-  std::filesystem::path odbc_ini() const { return directory() / "odbc.ini"; }
+  const fs::path& directory() const { return directory_.path(); }
+  fs::path system_dir() const { return directory() / "system"; }
+  fs::path odbc_ini() const { return directory() / "odbc.ini"; }
 
  private:
   SharedOdbcConfiguration() {
-    std::filesystem::create_directory(system_dir());
-    WriteFile(system_dir() / "odbcinst.ini",
-              std::string("[SQLite3]\nDriver=") + kSQLiteDriver + "\n");
-    WriteFile(odbc_ini(), SQLiteDataSources() + PostgresDataSources());
+    fs::create_directory(system_dir());
+    WriteBytes(system_dir() / "odbcinst.ini",
+               std::string("[SQLite3]\nDriver=") + kSQLiteDriver + "\n");
+    WriteBytes(odbc_ini(), SQLiteDataSources() + PostgresDataSources());
   }
 
   std::string SQLiteDataSources() const {
@@ -135,19 +96,18 @@ class SharedOdbcConfiguration {
   }
 
   static std::string PostgresDataSources() {
-    const std::optional<std::filesystem::path> server = PostgresServerDirectory();
-    if (!server) return "";
-    std::map<std::string, std::string> info = ReadKeyValueFile(*server / "connection");
+    std::map<std::string, std::string> server = PostgresServer();
+    if (server.empty()) return "";
     auto data_source = [&](const std::string& name) {
       return "[" + name + "]\nDriver=" + kPsqlOdbcDriver +
-             "\nServername=127.0.0.1\nPort=" + info["port"] + "\nDatabase=" + info["database"] +
+             "\nServername=127.0.0.1\nPort=" + server["port"] + "\nDatabase=" + server["database"] +
              "\n";
     };
-    return data_source(kPostgresSqlServerProvider) + "Username=" + info["user"] +
-           "\nPassword=" + info["password"] + "\n\n" + data_source(kPostgresOracleProvider);
+    return data_source(kPostgresSqlServerProvider) + "Username=" + server["user"] +
+           "\nPassword=" + server["password"] + "\n\n" + data_source(kPostgresOracleProvider);
   }
 
-  TemporaryDirectory directory_;
+  ScratchDirectory directory_;
 };
 
 // Puts the process's ODBC configuration in force for the length of a test:
@@ -158,13 +118,61 @@ class ScopedOdbcConfiguration {
       : odbcsysini_("ODBCSYSINI", SharedOdbcConfiguration::Get().system_dir().string()),
         odbcini_("ODBCINI", SharedOdbcConfiguration::Get().odbc_ini().string()) {}
 
-  const std::filesystem::path& directory() const {
-    return SharedOdbcConfiguration::Get().directory();
-  }
+  const fs::path& directory() const { return SharedOdbcConfiguration::Get().directory(); }
 
  private:
-  ScopedEnvironmentVariable odbcsysini_;
-  ScopedEnvironmentVariable odbcini_;
+  ScopedEnvironment odbcsysini_;
+  ScopedEnvironment odbcini_;
 };
 
-}  // namespace qlx::testing
+// The string the program builds for SQL Server, with the SQLite file as its
+// catalogue.
+inline std::string SQLiteSqlServerString(const std::string& database_file) {
+  return "Provider=sqloledb;Data Source=localhost,1433;Initial Catalog=" + database_file +
+         ";Integrated Security=SSPI";
+}
+
+// The string the program builds for SQL Server ("host,port", integrated
+// security), for the PostgreSQL server.
+inline std::string PostgresSqlServerString(std::map<std::string, std::string> server) {
+  return std::string("Provider=") + kPostgresSqlServerProvider +
+         ";Data Source=" + QuoteConnectionValue("127.0.0.1," + server["port"]) +
+         ";Initial Catalog=" + server["database"] + ";Integrated Security=SSPI";
+}
+
+// The ComError that the call throws; fails the test when it throws none.
+inline ComError ErrorOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const ComError& error) {
+    return error;
+  }
+  ADD_FAILURE() << "no ComError";
+  return ComError(0);
+}
+
+// A connection opened as the program opens it.
+inline std::unique_ptr<Connection> Open(const std::string& connection_string,
+                                        long command_timeout = 60) {
+  std::unique_ptr<Connection> connection = platform::SystemDatabaseDriver().CreateConnection();
+  if (!connection) throw ComError(platform::kEPointer, "no connection object");
+  connection->PutConnectionString(connection_string);
+  connection->PutConnectionTimeout(60);
+  connection->PutCommandTimeout(command_timeout);
+  connection->Open();
+  return connection;
+}
+
+// Opened, with a table that has a primary key; a temporary one lives only as
+// long as its session, so that tests on a shared database may run side by side.
+inline std::unique_ptr<Connection> OpenWithTable(const std::string& connection_string,
+                                                 bool temporary = false) {
+  std::unique_ptr<Connection> connection = Open(connection_string);
+  EXPECT_EQ(connection->Execute(std::string("CREATE ") + (temporary ? "TEMPORARY " : "") +
+                                "TABLE Supported_Servers (Model_Name VARCHAR(64) PRIMARY KEY, "
+                                "Hyper_Threading_Support INT)"),
+            nullptr);
+  return connection;
+}
+
+}  // namespace qlx::posix_tests
