@@ -19,7 +19,16 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
+
+// An input and what it should give: a text, or the attributes of a string.
+struct TextCase {
+  const char* input;
+  const char* expected;
+};
+struct AttributesCase {
+  const char* text;
+  std::vector<Attribute> attributes;
+};
 
 std::vector<Attribute> Parse(const std::string& text) {
   std::string error;
@@ -28,60 +37,31 @@ std::vector<Attribute> Parse(const std::string& text) {
   return attributes.value_or(std::vector<Attribute>{});
 }
 
-std::string ParseError(const std::string& text) {
-  std::string error;
-  EXPECT_FALSE(ParseOleDbConnectionString(text, &error).has_value()) << text;
-  return error;
-}
-
-TEST(OleDbConnectionStringTest, SplitsAttributesAtSemicolons) {
-  EXPECT_THAT(Parse("Provider=sqloledb;Data Source=db1,1433;Initial Catalog=QLX_v3_0"),
-              ElementsAre(Attribute{"Provider", "sqloledb"}, Attribute{"Data Source", "db1,1433"},
-                          Attribute{"Initial Catalog", "QLX_v3_0"}));
-}
-
-TEST(OleDbConnectionStringTest, TrimsBlanksAroundNamesAndPlainValues) {
-  EXPECT_THAT(Parse("  Provider = sqloledb ;\tUser ID=  scott\t; "),
-              ElementsAre(Attribute{"Provider", "sqloledb"}, Attribute{"User ID", "scott"}));
-}
-
-TEST(OleDbConnectionStringTest, KeepsBlanksInsideNamesAndValues) {
-  EXPECT_THAT(Parse("Data Source=my server"), ElementsAre(Attribute{"Data Source", "my server"}));
-}
-
-TEST(OleDbConnectionStringTest, SkipsEmptyAttributes) {
-  EXPECT_THAT(Parse(";;Provider=x;; ;"), ElementsAre(Attribute{"Provider", "x"}));
-  EXPECT_THAT(Parse(""), IsEmpty());
-  EXPECT_THAT(Parse("   "), IsEmpty());
-}
-
-TEST(OleDbConnectionStringTest, TakesAnEmptyValue) {
-  EXPECT_THAT(Parse("Password=;User ID=a"),
-              ElementsAre(Attribute{"Password", ""}, Attribute{"User ID", "a"}));
-  EXPECT_THAT(Parse("Password="), ElementsAre(Attribute{"Password", ""}));
-}
-
-TEST(OleDbConnectionStringTest, DoubleQuotedValueKeepsSemicolonsAndBlanks) {
-  EXPECT_THAT(Parse("Password=\" a;b \" ;User ID=x"),
-              ElementsAre(Attribute{"Password", " a;b "}, Attribute{"User ID", "x"}));
-}
-
-TEST(OleDbConnectionStringTest, DoubledQuoteInsideQuotesIsLiteral) {
-  EXPECT_THAT(Parse("Password=\"say \"\"hi\"\";\""),
-              ElementsAre(Attribute{"Password", "say \"hi\";"}));
-  EXPECT_THAT(Parse("Password='it''s'"), ElementsAre(Attribute{"Password", "it's"}));
-}
-
-TEST(OleDbConnectionStringTest, SingleQuotesMayHoldDoubleQuotes) {
-  EXPECT_THAT(Parse("Password='\"quoted\";x'"), ElementsAre(Attribute{"Password", "\"quoted\";x"}));
-}
-
-TEST(OleDbConnectionStringTest, QuoteInsideAPlainValueIsLiteral) {
-  EXPECT_THAT(Parse("Password=ab\"c'd"), ElementsAre(Attribute{"Password", "ab\"c'd"}));
-}
-
-TEST(OleDbConnectionStringTest, DoubledEqualSignBelongsToTheName) {
-  EXPECT_THAT(Parse("a==b=c=d"), ElementsAre(Attribute{"a=b", "c=d"}));
+TEST(OleDbConnectionStringTest, SplitsQuotesAndTrimsAsOleDbDoes) {
+  const AttributesCase cases[] = {
+      {"Provider=sqloledb;Data Source=db1,1433;Initial Catalog=QLX_v3_0",
+       {{"Provider", "sqloledb"}, {"Data Source", "db1,1433"}, {"Initial Catalog", "QLX_v3_0"}}},
+      // Blanks around names and plain values go, blanks inside stay.
+      {"  Provider = sqloledb ;\tUser ID=  scott\t; ",
+       {{"Provider", "sqloledb"}, {"User ID", "scott"}}},
+      {"Data Source=my server", {{"Data Source", "my server"}}},
+      // Empty attributes are skipped, empty values kept.
+      {";;Provider=x;; ;", {{"Provider", "x"}}},
+      {"", {}},
+      {"   ", {}},
+      {"Password=;User ID=a", {{"Password", ""}, {"User ID", "a"}}},
+      {"Password=", {{"Password", ""}}},
+      // Quoted values keep semicolons and blanks; a doubled quote is literal.
+      {"Password=\" a;b \" ;User ID=x", {{"Password", " a;b "}, {"User ID", "x"}}},
+      {"Password=\"say \"\"hi\"\";\"", {{"Password", "say \"hi\";"}}},
+      {"Password='it''s'", {{"Password", "it's"}}},
+      {"Password='\"quoted\";x'", {{"Password", "\"quoted\";x"}}},
+      // A quote inside a plain value is literal.
+      {"Password=ab\"c'd", {{"Password", "ab\"c'd"}}},
+      // A doubled equal sign belongs to the name.
+      {"a==b=c=d", {{"a=b", "c=d"}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Parse(c.text), c.attributes) << c.text;
 }
 
 TEST(OleDbConnectionStringTest, ReadsWhatTheProgramsQuotingWrites) {
@@ -96,10 +76,17 @@ TEST(OleDbConnectionStringTest, ReadsWhatTheProgramsQuotingWrites) {
 }
 
 TEST(OleDbConnectionStringTest, RejectsMalformedStrings) {
-  EXPECT_THAT(ParseError("Provider=x;Password=\"open"), HasSubstr("no closing quote"));
-  EXPECT_THAT(ParseError("Password=\"a\"b"), HasSubstr("after its closing quote"));
-  EXPECT_THAT(ParseError("Provider=x;justaword"), HasSubstr("has no \"=\""));
-  EXPECT_THAT(ParseError("=value"), HasSubstr("no name"));
+  const TextCase cases[] = {
+      {"Provider=x;Password=\"open", "no closing quote"},
+      {"Password=\"a\"b", "after its closing quote"},
+      {"Provider=x;justaword", "has no \"=\""},
+      {"=value", "no name"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseOleDbConnectionString(c.input, &error).has_value()) << c.input;
+    EXPECT_THAT(error, HasSubstr(c.expected)) << c.input;
+  }
 }
 
 TEST(OleDbConnectionStringTest, FirstProviderCounts) {
@@ -107,47 +94,42 @@ TEST(OleDbConnectionStringTest, FirstProviderCounts) {
   EXPECT_EQ(ProviderOf(Parse("Data Source=x")), std::nullopt);
 }
 
-TEST(OdbcAttributesTest, RenamesTheOleDbAttributes) {
-  EXPECT_THAT(TranslateAttributes(Parse("Provider=sqloledb;Data Source=h,1433;"
-                                        "Initial Catalog=QLX_v3_0;User ID=u;Password=p;"
-                                        "Integrated Security=SSPI")),
-              ElementsAre(Attribute{"Server", "h,1433"}, Attribute{"Database", "QLX_v3_0"},
-                          Attribute{"UID", "u"}, Attribute{"PWD", "p"},
-                          Attribute{"Trusted_Connection", "Yes"}));
+TEST(OdbcAttributesTest, RenamesTheOleDbAttributesAndKeepsTheLastOfAName) {
+  const AttributesCase cases[] = {
+      {"Provider=sqloledb;Data Source=h,1433;Initial Catalog=QLX_v3_0;User ID=u;Password=p;"
+       "Integrated Security=SSPI",
+       {{"Server", "h,1433"},
+        {"Database", "QLX_v3_0"},
+        {"UID", "u"},
+        {"PWD", "p"},
+        {"Trusted_Connection", "Yes"}}},
+      // Names compare without case.
+      {"DATA SOURCE=h;user id=u;integrated security=sspi",
+       {{"Server", "h"}, {"UID", "u"}, {"Trusted_Connection", "Yes"}}},
+      // Other attributes pass through as they are.
+      {"Persist Security Info=False;Port=5433;Integrated Security=false",
+       {{"Persist Security Info", "False"}, {"Port", "5433"}, {"Integrated Security", "false"}}},
+      // The last value counts, at the place of the first occurrence.
+      {"User ID=a;Password=p;UID=b;Server=s;Data Source=t",
+       {{"UID", "b"}, {"PWD", "p"}, {"Server", "t"}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TranslateAttributes(Parse(c.text)), c.attributes) << c.text;
 }
 
-TEST(OdbcAttributesTest, NamesCompareWithoutCase) {
-  EXPECT_THAT(TranslateAttributes(Parse("DATA SOURCE=h;user id=u;integrated security=sspi")),
-              ElementsAre(Attribute{"Server", "h"}, Attribute{"UID", "u"},
-                          Attribute{"Trusted_Connection", "Yes"}));
-}
-
-TEST(OdbcAttributesTest, PassesUnknownAttributesThrough) {
-  EXPECT_THAT(TranslateAttributes(Parse("Persist Security Info=False;Port=5433;"
-                                        "Integrated Security=false")),
-              ElementsAre(Attribute{"Persist Security Info", "False"}, Attribute{"Port", "5433"},
-                          Attribute{"Integrated Security", "false"}));
-}
-
-TEST(OdbcAttributesTest, LastOccurrenceOfANameCounts) {
-  EXPECT_THAT(TranslateAttributes(Parse("User ID=a;Password=p;UID=b;Server=s;Data Source=t")),
-              ElementsAre(Attribute{"UID", "b"}, Attribute{"PWD", "p"}, Attribute{"Server", "t"}));
-}
-
-TEST(OdbcValueTest, LeavesOrdinaryValuesAlone) {
-  EXPECT_EQ(OdbcValue("db1,1433"), "db1,1433");
-  EXPECT_EQ(OdbcValue("host\\instance"), "host\\instance");
-  EXPECT_EQ(OdbcValue("a b"), "a b");
-  EXPECT_EQ(OdbcValue("x=y\"z'"), "x=y\"z'");
-  EXPECT_EQ(OdbcValue(""), "");
-}
-
-TEST(OdbcValueTest, BracesValuesThatWouldBreakTheString) {
-  EXPECT_EQ(OdbcValue("a;b"), "{a;b}");
-  EXPECT_EQ(OdbcValue("{x"), "{{x}");
-  EXPECT_EQ(OdbcValue("a}b"), "{a}}b}");
-  EXPECT_EQ(OdbcValue(" lead"), "{ lead}");
-  EXPECT_EQ(OdbcValue("trail\t"), "{trail\t}");
+TEST(OdbcValueTest, BracesOnlyValuesThatWouldBreakTheString) {
+  const TextCase cases[] = {
+      {"db1,1433", "db1,1433"},
+      {"host\\instance", "host\\instance"},
+      {"a b", "a b"},
+      {"x=y\"z'", "x=y\"z'"},
+      {"", ""},
+      {"a;b", "{a;b}"},
+      {"{x", "{{x}"},
+      {"a}b", "{a}}b}"},
+      {" lead", "{ lead}"},
+      {"trail\t", "{trail\t}"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OdbcValue(c.input), c.expected) << c.input;
 }
 
 TEST(OdbcConnectionStringTest, DataSourceComesFirstSoTheAttributesOverrideIt) {
@@ -155,40 +137,39 @@ TEST(OdbcConnectionStringTest, DataSourceComesFirstSoTheAttributesOverrideIt) {
             "DSN=sqloledb;Server=h;PWD={a;}}b};");
 }
 
-TEST(TranslateConnectionStringTest, SqlServerString) {
-  const OdbcTarget target = TranslateConnectionString(
-      "Provider=sqloledb;Data Source=db1,1433;Initial Catalog=QLX_v3_0;Integrated Security=SSPI");
-  EXPECT_EQ(target.error, "");
-  EXPECT_EQ(target.data_source, "sqloledb");
-  EXPECT_EQ(target.connection_string,
-            "DSN=sqloledb;Server=db1,1433;Database=QLX_v3_0;Trusted_Connection=Yes;");
-}
-
-TEST(TranslateConnectionStringTest, OracleStringWithQuotedPassword) {
-  const OdbcTarget target = TranslateConnectionString(
-      "Provider=OraOLEDB.Oracle;User ID=qlx;Password=\"se;cr\"\"et \";Data Source=QLXDB");
-  EXPECT_EQ(target.error, "");
-  EXPECT_EQ(target.data_source, "OraOLEDB.Oracle");
-  EXPECT_EQ(target.connection_string, "DSN=OraOLEDB.Oracle;UID=qlx;PWD={se;cr\"et };Server=QLXDB;");
-}
-
-TEST(TranslateConnectionStringTest, ProviderIsRequired) {
-  for (const char* text :
-       {"", "Data Source=x;User ID=u", "Provider=;Data Source=x", "Provider=  ;Data Source=x"}) {
-    const OdbcTarget target = TranslateConnectionString(text);
-    EXPECT_THAT(target.error, HasSubstr("Provider not specified")) << text;
-    EXPECT_EQ(target.connection_string, "") << text;
+TEST(TranslateConnectionStringTest, TheProgramsStringsBecomeDataSourceAndAttributes) {
+  const struct {
+    const char* ole_db;
+    const char* data_source;
+    const char* odbc;
+  } cases[] = {
+      {"Provider=sqloledb;Data Source=db1,1433;Initial Catalog=QLX_v3_0;Integrated Security=SSPI",
+       "sqloledb", "DSN=sqloledb;Server=db1,1433;Database=QLX_v3_0;Trusted_Connection=Yes;"},
+      {"Provider=OraOLEDB.Oracle;User ID=qlx;Password=\"se;cr\"\"et \";Data Source=QLXDB",
+       "OraOLEDB.Oracle", "DSN=OraOLEDB.Oracle;UID=qlx;PWD={se;cr\"et };Server=QLXDB;"},
+      {"Provider=\"a;b\"", "a;b", "DSN={a;b};"},
+  };
+  for (const auto& c : cases) {
+    const OdbcTarget target = TranslateConnectionString(c.ole_db);
+    EXPECT_EQ(target.error, "") << c.ole_db;
+    EXPECT_EQ(target.data_source, c.data_source) << c.ole_db;
+    EXPECT_EQ(target.connection_string, c.odbc) << c.ole_db;
   }
 }
 
-TEST(TranslateConnectionStringTest, MalformedStringIsRefused) {
-  const OdbcTarget target = TranslateConnectionString("Provider=sqloledb;Password=\"x");
-  EXPECT_THAT(target.error, HasSubstr("no closing quote"));
-  EXPECT_EQ(target.connection_string, "");
-}
-
-TEST(TranslateConnectionStringTest, ProviderNeedingBracesIsBracedAsDataSource) {
-  EXPECT_EQ(TranslateConnectionString("Provider=\"a;b\"").connection_string, "DSN={a;b};");
+TEST(TranslateConnectionStringTest, NoConnectionWithoutAProviderOrFromAMalformedString) {
+  const TextCase cases[] = {
+      {"", "Provider not specified"},
+      {"Data Source=x;User ID=u", "Provider not specified"},
+      {"Provider=;Data Source=x", "Provider not specified"},
+      {"Provider=  ;Data Source=x", "Provider not specified"},
+      {"Provider=sqloledb;Password=\"x", "no closing quote"},
+  };
+  for (const auto& c : cases) {
+    const OdbcTarget target = TranslateConnectionString(c.input);
+    EXPECT_THAT(target.error, HasSubstr(c.expected)) << c.input;
+    EXPECT_EQ(target.connection_string, "") << c.input;
+  }
 }
 
 }  // namespace
