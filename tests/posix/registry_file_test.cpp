@@ -104,41 +104,35 @@ TEST_F(RegistryFileTest, Regedit4ValuesKeepTheirTypesAndBytes) {
   ExpectValue(*uninstall, "Quoted", Text("say \"hi\""));
 }
 
-TEST_F(RegistryFileTest, UpdateStoresExactlyTheNewTextAndRewritesOnlyItsLine) {
-  WriteBytes(file_, kRegedit4File);
-  std::unique_ptr<RegistryKey> key = Open(kQuellmark);
-  ASSERT_TRUE(key);
+// Each update rewrites only the line of its value (a new value goes at the
+// end of its key), in the file's own spelling of the name, and reads back.
+TEST_F(RegistryFileTest, UpdateRewritesOnlyItsLine) {
+  const struct {
+    const char* key_path;
+    const char* name;
+    RegistryData data;
+    const char* line;
+    const char* updated_line;
+  } cases[] = {
+      {kQuellmark, "Version", Text("4.3.1"), "\"Version\"=\"4.2.0.1234\"", "\"Version\"=\"4.3.1\""},
+      {"software\\ov\\QUELLMARK", "build", Text("4.3.1"), "\"Build\"=\"4.2.0.1234\"",
+       "\"Build\"=\"4.3.1\""},
+      {kQuellmark, "ExtensionBase", Data(platform::kRegExpandSz, std::string("D:\\Q\0", 5)),
+       "hex(2):43,3a,5c,51,4c,58,00", "hex(2):44,3a,5c,51,00"},
+      {kQuellmark, "Added", Data(platform::kRegDword, std::string("\x01\x02\0\0", 4)),
+       "\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n",
+       "\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n\"Added\"=dword:00000201\r\n"},
+  };
+  for (const auto& c : cases) {
+    WriteBytes(file_, kRegedit4File);
+    std::unique_ptr<RegistryKey> key = Open(c.key_path);
+    ASSERT_TRUE(key) << c.key_path;
 
-  ASSERT_TRUE(key->SetValue("Version", Text("4.3.1")));
+    ASSERT_TRUE(key->SetValue(c.name, c.data)) << c.name;
 
-  ExpectValue(*key, "Version", Data(platform::kRegSz, std::string("4.3.1\0", 6)));
-  EXPECT_EQ(FileBytes(),
-            Replaced(kRegedit4File, "\"Version\"=\"4.2.0.1234\"", "\"Version\"=\"4.3.1\""));
-}
-
-TEST_F(RegistryFileTest, ExpandableStringStaysExpandableInTheFile) {
-  WriteBytes(file_, kRegedit4File);
-  std::unique_ptr<RegistryKey> key = Open(kQuellmark);
-  ASSERT_TRUE(key);
-
-  ASSERT_TRUE(
-      key->SetValue("ExtensionBase", Data(platform::kRegExpandSz, std::string("D:\\Q\0", 5))));
-
-  EXPECT_EQ(FileBytes(),
-            Replaced(kRegedit4File, "hex(2):43,3a,5c,51,4c,58,00", "hex(2):44,3a,5c,51,00"));
-}
-
-TEST_F(RegistryFileTest, KeyPathsAndValueNamesIgnoreCase) {
-  WriteBytes(file_, kRegedit4File);
-  std::unique_ptr<RegistryKey> key = Open("software\\ov\\QUELLMARK");
-  ASSERT_TRUE(key);
-  ExpectValue(*key, "VERSION", Text("4.2.0.1234"));
-
-  ASSERT_TRUE(key->SetValue("build", Text("4.3.1")));
-
-  // The file keeps its own spelling of the name.
-  EXPECT_EQ(FileBytes(),
-            Replaced(kRegedit4File, "\"Build\"=\"4.2.0.1234\"", "\"Build\"=\"4.3.1\""));
+    ExpectValue(*key, c.name, c.data);
+    EXPECT_EQ(FileBytes(), Replaced(kRegedit4File, c.line, c.updated_line)) << c.name;
+  }
 }
 
 TEST_F(RegistryFileTest, NoKeyUnlessTheFileHoldsIt) {
@@ -184,18 +178,6 @@ TEST_F(RegistryFileTest, UpdateKeepsChangesMadeSinceTheKeyWasOpened) {
   ASSERT_TRUE(key->SetValue("Version", Text("4.3.1")));
 
   EXPECT_EQ(FileBytes(), Replaced(edited, "\"Version\"=\"4.2.0.1234\"", "\"Version\"=\"4.3.1\""));
-}
-
-TEST_F(RegistryFileTest, NewValueGoesAtTheEndOfItsKey) {
-  WriteBytes(file_, kRegedit4File);
-  std::unique_ptr<RegistryKey> key = Open(kQuellmark);
-  ASSERT_TRUE(key);
-
-  ASSERT_TRUE(key->SetValue("Added", Data(platform::kRegDword, std::string("\x01\x02\0\0", 4))));
-
-  EXPECT_EQ(FileBytes(), Replaced(kRegedit4File, "\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n",
-                                  "\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n"
-                                  "\"Added\"=dword:00000201\r\n"));
 }
 
 TEST_F(RegistryFileTest, LongBinaryValuesWrapAndReadBackWhole) {
@@ -249,7 +231,7 @@ std::u16string Replaced(std::u16string text, const std::u16string& from, const s
   return text.replace(text.find(from), from.size(), to);
 }
 
-TEST_F(RegistryFileTest, Version5WideStringsReachTheProgramAsAnsi) {
+TEST_F(RegistryFileTest, Version5WideStringsAreAnsiToTheProgramAndUtf16InTheFile) {
   WriteBytes(file_, Utf16LeFile(kVersion5Text));
   std::unique_ptr<RegistryKey> key = Open(kQuellmark);
   ASSERT_TRUE(key);
@@ -257,12 +239,6 @@ TEST_F(RegistryFileTest, Version5WideStringsReachTheProgramAsAnsi) {
               Data(platform::kRegExpandSz, std::string("C:\\\xE9\x80\0", 6)));
   ExpectValue(*key, "Paths", Data(platform::kRegMultiSz, std::string("a\0b\0\0", 5)));
   ExpectValue(*key, "Owner", Text("Caf\xE9"));
-}
-
-TEST_F(RegistryFileTest, Version5UpdatesAreWrittenBackAsUtf16) {
-  WriteBytes(file_, Utf16LeFile(kVersion5Text));
-  std::unique_ptr<RegistryKey> key = Open(kQuellmark);
-  ASSERT_TRUE(key);
 
   ASSERT_TRUE(key->SetValue("ExtensionBase",
                             Data(platform::kRegExpandSz, std::string("D:\\\xFC\x80\0", 6))));
