@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/posix/windows_command_line.h"
 #include "platform/processes.h"
 #include "posix_test_support.h"
@@ -70,58 +71,64 @@ class ProcessesTest : public ::testing::Test {
   platform::ProgramOutcome Run(const std::string& command_line) {
     return platform::SystemProcesses().RunHidden(command_line);
   }
-  // A script that writes its arguments, one a line, to args.txt in the
-  // directory it runs in.
-  std::string ArgumentsScript() {
-    const std::string script = scripts_ / "print args";
-    WriteBytes(script, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > args.txt\n");
-    fs::permissions(script, fs::perms::owner_all);
-    return script;
-  }
-
   ScratchDirectory temporary_;
   ScratchDirectory scripts_;
   ScopedEnvironment tmpdir_{"TMPDIR", temporary_.path().string()};
 };
 
-TEST_F(ProcessesTest, ReturnsTheChildsExitCode) {
-  const platform::ProgramOutcome outcome = Run("sh -c \"exit 3\"");
-  EXPECT_FALSE(outcome.failed);
-  EXPECT_EQ(outcome.code, 3u);
-
-  EXPECT_FALSE(Run("true").failed);
-  EXPECT_EQ(Run("true").code, 0u);
-}
-
-TEST_F(ProcessesTest, ChildKilledBySignalEndsWithNonzeroCode) {
-  const platform::ProgramOutcome outcome = Run("sh -c \"kill -9 $$\"");
-  EXPECT_FALSE(outcome.failed);
-  EXPECT_EQ(outcome.code, 128u + 9u);
+TEST_F(ProcessesTest, ReturnsTheExitCodeOfTheChildOrItsInterpreter) {
+  const struct {
+    const char* command_line;
+    uint32_t code;
+  } cases[] = {
+      {"true", 0},
+      {"sh -c \"exit 3\"", 3},
+      {"sh -c \"kill -9 $$\"", 128 + 9},  // killed by a signal
+      {"CMD.EXE /C exit 4", 4},
+  };
+  for (const auto& c : cases) {
+    const platform::ProgramOutcome outcome = Run(c.command_line);
+    EXPECT_FALSE(outcome.failed) << c.command_line;
+    EXPECT_EQ(outcome.code, c.code) << c.command_line;
+  }
+  const platform::ProgramOutcome unknown_tool = Run("cmd /c \"qlx-no-such-tool -r\" > null");
+  EXPECT_FALSE(unknown_tool.failed);
+  EXPECT_NE(unknown_tool.code, 0u);
 }
 
 TEST_F(ProcessesTest, ProgramThatCannotStartGivesTheWindowsCode) {
-  const platform::ProgramOutcome missing = Run("qlx-no-such-program -r");
-  EXPECT_TRUE(missing.failed);
-  EXPECT_EQ(missing.code, kFileNotFound);
-
   const std::string not_executable = scripts_ / "data.txt";
   WriteBytes(not_executable, "text");
-  const platform::ProgramOutcome denied = Run("\"" + not_executable + "\"");
-  EXPECT_TRUE(denied.failed);
-  EXPECT_EQ(denied.code, kAccessDenied);
-
   const std::string garbage = scripts_ / "garbage";
   WriteBytes(garbage, std::string("\x7f"
                                   "ELF\x01\x02\x03",
                                   7));
   fs::permissions(garbage, fs::perms::owner_all);
-  const platform::ProgramOutcome bad_format = Run(garbage);
-  EXPECT_TRUE(bad_format.failed);
-  EXPECT_EQ(bad_format.code, kBadExeFormat);
+  const struct {
+    std::string command_line;
+    uint32_t code;
+  } cases[] = {
+      {"qlx-no-such-program -r", kFileNotFound},
+      {"\"" + not_executable + "\"", kAccessDenied},
+      {garbage, kBadExeFormat},
+  };
+  for (const auto& c : cases) {
+    const platform::ProgramOutcome outcome = Run(c.command_line);
+    EXPECT_TRUE(outcome.failed) << c.command_line;
+    EXPECT_EQ(outcome.code, c.code) << c.command_line;
+  }
+
+  ScopedEnvironment tmpdir("TMPDIR", temporary_ / "gone");
+  const platform::ProgramOutcome outcome = Run("true");
+  EXPECT_TRUE(outcome.failed) << "without the temporary directory";
+  EXPECT_EQ(outcome.code, kDirectoryInvalid);
 }
 
 TEST_F(ProcessesTest, ArgumentsArriveAsTheWindowsRulesSplitThem) {
-  const std::string script = ArgumentsScript();
+  // Writes its arguments, one a line, to args.txt in the directory it runs in.
+  const std::string script = scripts_ / "print args";
+  WriteBytes(script, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > args.txt\n");
+  fs::permissions(script, fs::perms::owner_all);
 
   const platform::ProgramOutcome outcome =
       Run("\"" + script + "\" \"a b\" c\\\"d \"\" \"e\"\"f\" C:\\dir\\");
@@ -135,13 +142,6 @@ TEST_F(ProcessesTest, ChildRunsInTheTemporaryDirectory) {
   EXPECT_EQ(ReadBytes(temporary_.path() / "where.txt"), temporary_.path().string() + "\n");
 }
 
-TEST_F(ProcessesTest, MissingTemporaryDirectoryStartsNothing) {
-  ScopedEnvironment tmpdir("TMPDIR", temporary_ / "gone");
-  const platform::ProgramOutcome outcome = Run("true");
-  EXPECT_TRUE(outcome.failed);
-  EXPECT_EQ(outcome.code, kDirectoryInvalid);
-}
-
 TEST_F(ProcessesTest, CommandInterpreterRunsTheRequestInTheTemporaryDirectory) {
   const platform::ProgramOutcome outcome =
       Run("cmd /c \"echo -r -f \"C:\\Host Dir\\Tools\\qlxtools.xml\"\" > null");
@@ -151,24 +151,15 @@ TEST_F(ProcessesTest, CommandInterpreterRunsTheRequestInTheTemporaryDirectory) {
   EXPECT_EQ(ReadBytes(temporary_.path() / "null"), "-r -f C:/Host Dir/Tools/qlxtools.xml\n");
 }
 
-TEST_F(ProcessesTest, CommandInterpreterReturnsItsExitCode) {
-  EXPECT_EQ(Run("CMD.EXE /C exit 4").code, 4u);
-
-  const platform::ProgramOutcome unknown_tool = Run("cmd /c \"qlx-no-such-tool -r\" > null");
-  EXPECT_FALSE(unknown_tool.failed);
-  EXPECT_NE(unknown_tool.code, 0u);
-}
-
 TEST_F(ProcessesTest, ChildInheritsNoOpenFileOfOurs) {
   const std::string path = scripts_ / "open.txt";
   WriteBytes(path, "x");
-  std::FILE* open_file = std::fopen(path.c_str(), "r");
+  const platform::UniqueFile open_file(std::fopen(path.c_str(), "r"));
   ASSERT_TRUE(open_file);
-  const std::string fd = std::to_string(fileno(open_file));
+  const std::string fd = std::to_string(fileno(open_file.get()));
 
   const platform::ProgramOutcome outcome = Run("sh -c \"test -e /proc/$$/fd/" + fd + "\"");
 
-  std::fclose(open_file);
   EXPECT_FALSE(outcome.failed);
   EXPECT_EQ(outcome.code, 1u) << "descriptor " << fd << " reached the child";
 }
