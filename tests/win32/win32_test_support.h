@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "platform/win32/handles.h"
@@ -38,6 +39,60 @@ inline void WriteBinaryFile(const std::string& path, const std::string& content)
 inline bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
+
+// Whether the tests run under Wine rather than Windows.
+inline bool RunningUnderWine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+// Sets (or, given nothing, removes) an environment variable for the scope.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const char* name, const std::optional<std::string>& value)
+      : name_(name), previous_(Get(name)) {
+    Set(value);
+  }
+  ~ScopedEnvironmentVariable() { Set(previous_); }
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+
+  // The variable's value, or nothing when it is not set.
+  static std::optional<std::string> Get(const char* name) {
+    char value[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableA(name, value, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::nullopt;
+    return std::string(value, length);
+  }
+
+ private:
+  void Set(const std::optional<std::string>& value) const {
+    SetEnvironmentVariableA(name_, value ? value->c_str() : nullptr);
+  }
+
+  const char* name_;
+  std::optional<std::string> previous_;
+};
+
+// Makes the directory current for the scope.
+class ScopedCurrentDirectory {
+ public:
+  explicit ScopedCurrentDirectory(const std::string& directory) {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetCurrentDirectoryA(MAX_PATH, path);
+    previous_.assign(path, length);
+    changed_ = SetCurrentDirectoryA(directory.c_str()) != 0;
+  }
+  ~ScopedCurrentDirectory() { SetCurrentDirectoryA(previous_.c_str()); }
+  ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
+  ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
+
+  bool Changed() const { return changed_; }
+
+ private:
+  std::string previous_;
+  bool changed_ = false;
+};
 
 // A fresh, empty directory below the temporary directory, removed with its
 // files when the object goes out of scope.
