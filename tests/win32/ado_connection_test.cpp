@@ -11,6 +11,7 @@
 
 #include "platform/database.h"
 #include "platform/win32/ado_interfaces.h"
+#include "win32_test_support.h"
 
 namespace qlx::platform {
 namespace {
@@ -19,11 +20,6 @@ constexpr uint32_t kENotImpl = 0x80004001;
 constexpr uint32_t kEFailCode = 0x80004005;
 // adErrObjectClosed: the operation needs an open connection.
 constexpr uint32_t kObjectClosed = 0x800A0E78;
-
-bool RunningUnderWine() {
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
 
 // The HRESULT the call failed with, or 0 when it did not fail.
 template <typename Call>
@@ -47,12 +43,9 @@ class AdoConnectionTest : public ::testing::Test {
   std::unique_ptr<Connection> connection_;
 };
 
-TEST(AdoDriverTest, ComCanBeInitializedAgainAndAgain) {
-  EXPECT_TRUE(SystemDatabaseDriver().InitializeCom());
-  EXPECT_TRUE(SystemDatabaseDriver().InitializeCom());
-}
-
-TEST(AdoDriverTest, EveryConnectionIsANewObject) {
+// COM may be brought into use again (CoInitialize then answers S_FALSE).
+TEST(AdoDriverTest, ComCanBeInitializedAgainAndEveryConnectionIsANewObject) {
+  ASSERT_TRUE(SystemDatabaseDriver().InitializeCom());
   ASSERT_TRUE(SystemDatabaseDriver().InitializeCom());
   const std::unique_ptr<Connection> first = SystemDatabaseDriver().CreateConnection();
   const std::unique_ptr<Connection> second = SystemDatabaseDriver().CreateConnection();
@@ -61,28 +54,13 @@ TEST(AdoDriverTest, EveryConnectionIsANewObject) {
   EXPECT_NE(first.get(), second.get());
 }
 
-TEST_F(AdoConnectionTest, TakesAnyConnectionString) {
-  EXPECT_NO_THROW(connection_->PutConnectionString(""));
-  EXPECT_NO_THROW(connection_->PutConnectionString(
-      "Provider=sqloledb;Data Source=\"db;M\xFCnchen\",1433;Initial Catalog=QLX_v3_0;"
-      "Integrated Security=SSPI"));
-}
-
-TEST_F(AdoConnectionTest, TakesTheCommandTimeout) {
-  EXPECT_NO_THROW(connection_->PutCommandTimeout(60));
-  EXPECT_NO_THROW(connection_->PutCommandTimeout(1));
-}
-
-TEST_F(AdoConnectionTest, ExecutingNeedsAnOpenConnection) {
+TEST_F(AdoConnectionTest, ExecutingAndClosingNeedAnOpenConnection) {
   EXPECT_EQ(FailureOf([this] { connection_->Execute("INSERT INTO t VALUES (1)"); }), kObjectClosed);
-}
-
-TEST_F(AdoConnectionTest, ClosingNeedsAnOpenConnection) {
   EXPECT_EQ(FailureOf([this] { connection_->Close(); }), kObjectClosed);
 }
 
 TEST_F(AdoConnectionTest, WineDoesNotImplementTheConnectionTimeout) {
-  if (!RunningUnderWine()) GTEST_SKIP() << "only Wine's ADO lacks the property";
+  if (!test::RunningUnderWine()) GTEST_SKIP() << "only Wine's ADO lacks the property";
   try {
     connection_->PutConnectionTimeout(60);
     FAIL() << "the connection time-out was accepted";
@@ -93,16 +71,19 @@ TEST_F(AdoConnectionTest, WineDoesNotImplementTheConnectionTimeout) {
   }
 }
 
+// The settings before the open go through as the program makes them.
 TEST_F(AdoConnectionTest, WineHasNoProviderToOpenWith) {
-  if (!RunningUnderWine()) GTEST_SKIP() << "Windows has the SQL Server provider";
+  if (!test::RunningUnderWine()) GTEST_SKIP() << "Windows has the SQL Server provider";
   connection_->PutConnectionString(
       "Provider=sqloledb;Data Source=dbhost,1433;Initial Catalog=QLX_v3_0;"
       "Integrated Security=SSPI");
+  connection_->PutCommandTimeout(60);
   EXPECT_EQ(FailureOf([this] { connection_->Open(); }), kEFailCode);
 }
 
 TEST_F(AdoConnectionTest, AnEmptyConnectionStringCannotBeOpened) {
   connection_->PutConnectionString("");
+  connection_->PutCommandTimeout(1);
   EXPECT_NE(FailureOf([this] { connection_->Open(); }), 0u);
 }
 
