@@ -20,48 +20,35 @@ TEST(AdoComPtrTest, ReleasesTheReferenceItHolds) {
   EXPECT_EQ(object.references, 0u);
 }
 
-TEST(AdoComPtrTest, AnEmptyPointerReleasesNothing) {
-  ComPtr<Counted> pointer;
-  EXPECT_FALSE(pointer);
-  EXPECT_EQ(pointer.get(), nullptr);
-}
-
-TEST(AdoComPtrTest, MovingHandsTheReferenceOnWithoutCounting) {
+TEST(AdoComPtrTest, MovingHandsTheReferenceOnAndReleasesTheReplacedOne) {
   Counted object;
+  Counted replaced;
   ComPtr<Counted> first(&object);
-  ComPtr<Counted> second(std::move(first));
+  ComPtr<Counted> second(&replaced);
+  ComPtr<Counted> third(std::move(first));
   EXPECT_FALSE(first);
+  EXPECT_EQ(third.get(), &object);
+  EXPECT_EQ(object.references, 1u);
+
+  second = std::move(third);
+  EXPECT_EQ(replaced.references, 0u);
   EXPECT_EQ(second.get(), &object);
   EXPECT_EQ(object.references, 1u);
   second = ComPtr<Counted>();
   EXPECT_EQ(object.references, 0u);
 }
 
-TEST(AdoComPtrTest, MoveAssignmentReleasesTheReplacedReference) {
-  Counted old_object;
-  Counted new_object;
-  ComPtr<Counted> pointer(&old_object);
-  pointer = ComPtr<Counted>(&new_object);
-  EXPECT_EQ(old_object.references, 0u);
-  EXPECT_EQ(new_object.references, 1u);
-}
-
 TEST(AdoComPtrTest, PutReleasesWhatIsHeldAndAdoptsTheOutParameter) {
   Counted old_object;
   Counted new_object;
+  Counted queried;
   ComPtr<Counted> pointer(&old_object);
   *pointer.put() = &new_object;
   EXPECT_EQ(old_object.references, 0u);
   EXPECT_EQ(pointer.get(), &new_object);
-  pointer.reset();
+  *pointer.put_void() = &queried;  // the same place, for QueryInterface
   EXPECT_EQ(new_object.references, 0u);
-}
-
-TEST(AdoComPtrTest, PutVoidFillsTheSamePlace) {
-  Counted object;
-  ComPtr<Counted> pointer;
-  *pointer.put_void() = &object;
-  EXPECT_EQ(pointer.get(), &object);
+  EXPECT_EQ(pointer.get(), &queried);
 }
 
 TEST(AdoComPtrTest, ReleaseGivesUpTheReferenceUncounted) {

@@ -87,29 +87,31 @@ TEST_F(AdoErrorTest, TheDescriptionComesInTheAnsiCodePage) {
             std::optional<std::string>("Anmeldung f\xFCr Benutzer \x84sa\x93 fehlgeschlagen."));
 }
 
-TEST_F(AdoErrorTest, NoDescriptionWhenTheObjectDisownsTheInterface) {
-  FakeAdoObject connection(true, ado::kIidConnection);
-  LeaveErrorInfo(L"left over from some other call");
-  const ComError error = ComErrorOf(E_FAIL, &connection, ado::kIidConnection15);
-  EXPECT_EQ(error.Error(), kEFail);
-  EXPECT_EQ(error.Description(), std::nullopt);
-  EXPECT_TRUE(ThreadHoldsErrorInfo()) << "foreign error information is left alone";
-}
-
-TEST_F(AdoErrorTest, NoDescriptionWithoutErrorInformationSupport) {
-  FakeAdoObject connection(false, ado::kIidConnection15);
-  LeaveErrorInfo(L"left over from some other call");
-  EXPECT_EQ(ComErrorOf(E_FAIL, &connection, ado::kIidConnection15).Description(), std::nullopt);
-}
-
-TEST_F(AdoErrorTest, NoDescriptionWhenTheThreadHoldsNoErrorInformation) {
-  FakeAdoObject connection(true, ado::kIidConnection15);
-  EXPECT_EQ(ComErrorOf(E_FAIL, &connection, ado::kIidConnection15).Description(), std::nullopt);
-}
-
-TEST_F(AdoErrorTest, NoDescriptionWithoutAnObject) {
-  LeaveErrorInfo(L"left over from some other call");
-  EXPECT_EQ(ComErrorOf(E_POINTER, nullptr, ado::kIidConnection15).Description(), std::nullopt);
+// Error information the object does not vouch for may be a leftover of some
+// other call: it gives no description and stays with the thread.
+TEST_F(AdoErrorTest, NoDescriptionUnlessTheObjectVouchesForTheErrorInformation) {
+  const struct {
+    const char* why;
+    bool answers_support_query;
+    IID supported;
+    bool error_info_left;
+    bool object_given;
+  } cases[] = {
+      {"the object disowns the interface", true, ado::kIidConnection, true, true},
+      {"no error information support", false, ado::kIidConnection15, true, true},
+      {"no error information", true, ado::kIidConnection15, false, true},
+      {"no object", true, ado::kIidConnection15, true, false},
+  };
+  for (const auto& c : cases) {
+    SetErrorInfo(0, nullptr);
+    FakeAdoObject connection(c.answers_support_query, c.supported);
+    if (c.error_info_left) LeaveErrorInfo(L"left over from some other call");
+    const ComError error =
+        ComErrorOf(E_FAIL, c.object_given ? &connection : nullptr, ado::kIidConnection15);
+    EXPECT_EQ(error.Error(), kEFail) << c.why;
+    EXPECT_EQ(error.Description(), std::nullopt) << c.why;
+    EXPECT_EQ(ThreadHoldsErrorInfo(), c.error_info_left) << c.why;
+  }
 }
 
 TEST_F(AdoErrorTest, SuccessesAreNotErrors) {
