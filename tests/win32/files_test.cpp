@@ -14,33 +14,25 @@ class FilesTest : public ::testing::Test {
   test::ScratchDirectory scratch_{"qlx_files_test"};
 };
 
-TEST_F(FilesTest, OpensAnExistingFile) {
+TEST_F(FilesTest, OpenGivesTheFileOrTheWindowsCode) {
   test::WriteBinaryFile(scratch_.File("present.txt"), "text\n");
-  uint32_t error = 0;
-  UniqueFile file = OpenFile(scratch_.File("present.txt"), "r", &error);
-  EXPECT_NE(file, nullptr);
-  EXPECT_EQ(error, 0u);
-}
-
-TEST_F(FilesTest, MissingFileGivesFileNotFound) {
-  uint32_t error = 0;
-  EXPECT_EQ(OpenFile(scratch_.File("absent.txt"), "r", &error), nullptr);
-  EXPECT_EQ(error, 2u);
-}
-
-TEST_F(FilesTest, MissingDirectoryGivesPathNotFound) {
-  uint32_t error = 0;
-  EXPECT_EQ(OpenFile(scratch_.Path() + "\\no such dir\\file.txt", "r", &error), nullptr);
-  EXPECT_EQ(error, 3u);
-  error = 0;
-  EXPECT_EQ(OpenFile(scratch_.Path() + "\\no such dir\\file.txt", "a+", &error), nullptr);
-  EXPECT_EQ(error, 3u);
-}
-
-TEST_F(FilesTest, DirectoryOfASingleBlankIsMissing) {
-  uint32_t error = 0;
-  EXPECT_EQ(OpenFile(" \\config\\database.props", "r", &error), nullptr);
-  EXPECT_EQ(error, 3u);
+  const struct {
+    std::string path;
+    const char* mode;
+    uint32_t error;
+  } cases[] = {
+      {scratch_.File("present.txt"), "r", 0},
+      {scratch_.File("absent.txt"), "r", 2},
+      {scratch_.Path() + "\\no such dir\\file.txt", "r", 3},
+      {scratch_.Path() + "\\no such dir\\file.txt", "a+", 3},
+      {" \\config\\database.props", "r", 3},  // below a directory of a single blank
+  };
+  for (const auto& c : cases) {
+    uint32_t error = 0;
+    const UniqueFile file = OpenFile(c.path, c.mode, &error);
+    EXPECT_EQ(file != nullptr, c.error == 0) << c.path << " " << c.mode;
+    EXPECT_EQ(error, c.error) << c.path << " " << c.mode;
+  }
 }
 
 TEST_F(FilesTest, AppendModeCreatesTheFileAndWritesCrLf) {
@@ -71,13 +63,10 @@ TEST_F(FilesTest, CopyReplacesAnExistingFile) {
   EXPECT_EQ(test::ReadBinaryFile(scratch_.File("installed.xml")), "<new/>");
 }
 
-TEST_F(FilesTest, CopyFromAMissingFileGivesFileNotFound) {
+TEST_F(FilesTest, CopyFailuresGiveTheWindowsCode) {
+  test::WriteBinaryFile(scratch_.File("new.xml"), "<new/>");
   EXPECT_EQ(CopyFileReplacing(scratch_.File("absent.xml"), scratch_.File("target.xml")), 2u);
   EXPECT_FALSE(test::FileExists(scratch_.File("target.xml")));
-}
-
-TEST_F(FilesTest, CopyIntoAMissingDirectoryGivesPathNotFound) {
-  test::WriteBinaryFile(scratch_.File("new.xml"), "<new/>");
   EXPECT_EQ(CopyFileReplacing(scratch_.File("new.xml"), scratch_.Path() + "\\Tools\\new.xml"), 3u);
 }
 
