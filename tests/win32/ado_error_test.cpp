@@ -87,31 +87,24 @@ TEST_F(AdoErrorTest, TheDescriptionComesInTheAnsiCodePage) {
             std::optional<std::string>("Anmeldung f\xFCr Benutzer \x84sa\x93 fehlgeschlagen."));
 }
 
-// Error information the object does not vouch for may be a leftover of some
-// other call: it gives no description and stays with the thread.
+// Error information the object does not vouch for (it disowns the interface,
+// supports no error information, or there is no object) may be a leftover of
+// some other call: it gives no description and stays with the thread.
 TEST_F(AdoErrorTest, NoDescriptionUnlessTheObjectVouchesForTheErrorInformation) {
-  const struct {
-    const char* why;
-    bool answers_support_query;
-    IID supported;
-    bool error_info_left;
-    bool object_given;
-  } cases[] = {
-      {"the object disowns the interface", true, ado::kIidConnection, true, true},
-      {"no error information support", false, ado::kIidConnection15, true, true},
-      {"no error information", true, ado::kIidConnection15, false, true},
-      {"no object", true, ado::kIidConnection15, true, false},
-  };
-  for (const auto& c : cases) {
-    SetErrorInfo(0, nullptr);
-    FakeAdoObject connection(c.answers_support_query, c.supported);
-    if (c.error_info_left) LeaveErrorInfo(L"left over from some other call");
-    const ComError error =
-        ComErrorOf(E_FAIL, c.object_given ? &connection : nullptr, ado::kIidConnection15);
-    EXPECT_EQ(error.Error(), kEFail) << c.why;
-    EXPECT_EQ(error.Description(), std::nullopt) << c.why;
-    EXPECT_EQ(ThreadHoldsErrorInfo(), c.error_info_left) << c.why;
+  FakeAdoObject disowning(true, ado::kIidConnection);
+  FakeAdoObject unsupporting(false, ado::kIidConnection15);
+  IUnknown* const objects[] = {&disowning, &unsupporting, nullptr};
+  for (IUnknown* object : objects) {
+    LeaveErrorInfo(L"left over from some other call");
+    const ComError error = ComErrorOf(E_FAIL, object, ado::kIidConnection15);
+    EXPECT_EQ(error.Error(), kEFail);
+    EXPECT_EQ(error.Description(), std::nullopt);
+    EXPECT_TRUE(ThreadHoldsErrorInfo()) << "foreign error information is left alone";
   }
+  SetErrorInfo(0, nullptr);
+  FakeAdoObject vouching(true, ado::kIidConnection15);
+  EXPECT_EQ(ComErrorOf(E_FAIL, &vouching, ado::kIidConnection15).Description(), std::nullopt)
+      << "without error information";
 }
 
 TEST_F(AdoErrorTest, SuccessesAreNotErrors) {
