@@ -10,7 +10,6 @@
 #include <string>
 
 #include "platform/database.h"
-#include "platform/win32/ado_interfaces.h"
 #include "win32_test_support.h"
 
 namespace qlx::platform {
