@@ -1,6 +1,6 @@
 #include "platform/win32/ado_bstr.h"
 
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 // After windows.h, which it builds on.
 #include <oleauto.h>
 

@@ -4,13 +4,7 @@
 // the object supports error information for the interface that was called,
 // the description of the error information the object left for the thread.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 // After windows.h, which it builds on.
 #include <oleauto.h>
 

@@ -7,13 +7,7 @@
 // and enumeration types of ADO appear as void* and long, which have their
 // size on the stack. Nothing here is ever implemented by the program.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 // After windows.h, which it builds on.
 #include <oaidl.h>
 

@@ -4,13 +4,7 @@
 // own type, which closes the handle the way that kind needs when it goes out
 // of scope. Move-only.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 namespace qlx::platform::win32 {
 
