@@ -27,10 +27,6 @@ SQLITE_DRIVER = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so"
 SCHEMA = ("CREATE TABLE Supported_Servers (Model_Name TEXT PRIMARY KEY, Model_Support TEXT, "
           "Max_Processors INTEGER, Hyper_Threading_Support INTEGER)")
 
-FIRST = ("INSERT INTO Supported_Servers (Model_Name, Model_Support, Max_Processors, "
-         "Hyper_Threading_Support)\tVALUES ('TX540A1', 'TX540A1x', 2 , 1)")
-SECOND = FIRST.replace("TX540A1", "TX520A1")
-
 ZQTOOL = """#!/bin/sh
 # Records its arguments, one per line, and exits with the chosen code.
 printf '%s\\n' "$@" >> "{root}/zqtool.calls"

@@ -6,19 +6,10 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).parent))
-from sandbox import FIRST, SECOND, Sandbox  # noqa: E402
+from expected_log import FIRST, ORACLE_PARAMETERS, SECOND, SUCCESSFUL_RUN  # noqa: E402
+from sandbox import Sandbox  # noqa: E402
 
 BINARY = os.environ["QLX_BINARY"]
-
-SUCCESSFUL_RUN = ("Updating QLX database...\n"
-                  "Stopping QLX service...Successfully\n"
-                  "Starting updation...\n"
-                  "Successfully\n"
-                  "Successfully\n"
-                  "Updating QLX version...Successfully\n"
-                  "Starting QLX service...Successfully\n"
-                  "QLX database updation completed\n"
-                  "\n")
 
 NOT_STARTED = "The service has not been started.\r\n"
 NO_SERVICE = "The specified service does not exist as an installed service.\r\n"
@@ -132,11 +123,8 @@ class Configuration(PatchTestCase):
     def test_the_oracle_path_fetches_the_password_and_leaves_no_password_file(self):
         self.box.db_type = "Oracle"
         self.run_patch()
-        oracle = ("KTRDatabaseInterface - GetOracleDatabaseParameters started\n"
-                  "KTRDatabaseInterface - GetPassword()\n"
-                  "KTRDatabaseInterface - password extracted\n"
-                  "KTRDatabaseInterface - GetOracleDatabaseParameters finished\n")
-        self.assertLog(SUCCESSFUL_RUN.replace("Starting updation", oracle + "Starting updation"))
+        self.assertLog(SUCCESSFUL_RUN.replace("Starting updation",
+                                              ORACLE_PARAMETERS + "Starting updation"))
         hostname = os.uname().nodename
         self.assertEqual(self.box.tool_calls("zqpassword"),
                          [f"-e {hostname}", f"-l -x ZqQLXPassword -k KEY-{hostname}"])

@@ -11,8 +11,8 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).parent))
-from sandbox import FIRST, SECOND, Sandbox  # noqa: E402
-from test_patch import SUCCESSFUL_RUN  # noqa: E402
+from expected_log import FIRST, SECOND, SUCCESSFUL_RUN  # noqa: E402
+from sandbox import Sandbox  # noqa: E402
 
 BINARY = os.environ["QLX_BINARY"]
 SERVER = Path(os.environ["QLX_TEST_POSTGRES_DIR"])

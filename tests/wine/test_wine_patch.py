@@ -16,6 +16,8 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).parent))
+sys.path.insert(0, str(Path(__file__).parent.parent / "e2e"))
+from expected_log import FIRST, ORACLE_PARAMETERS, SECOND, SUCCESSFUL_RUN  # noqa: E402
 from wine_host import (ADDON_KEY, HOST_KEY, REG_DWORD, REG_EXPAND_SZ, REG_SZ,  # noqa: E402
                        UNINSTALL_KEY, Host, WinePrefix)
 
@@ -31,26 +33,8 @@ SERVICE_NOT_ACTIVE = 1062
 FILE_NOT_FOUND = 2
 E_NOTIMPL = 0x80004001
 
-FIRST = ("INSERT INTO Supported_Servers (Model_Name, Model_Support, Max_Processors, "
-         "Hyper_Threading_Support)\tVALUES ('TX540A1', 'TX540A1x', 2 , 1)")
-SECOND = FIRST.replace("TX540A1", "TX520A1")
-
-# The log as the program writes it; the file holds it in text mode, where
-# every line feed becomes CR LF (see on_disk).
-SUCCESSFUL_RUN = ("Updating QLX database...\n"
-                  "Stopping QLX service...Successfully\n"
-                  "Starting updation...\n"
-                  "Successfully\n"
-                  "Successfully\n"
-                  "Updating QLX version...Successfully\n"
-                  "Starting QLX service...Successfully\n"
-                  "QLX database updation completed\n"
-                  "\n")
-
-ORACLE_PARAMETERS = ("KTRDatabaseInterface - GetOracleDatabaseParameters started\n"
-                     "KTRDatabaseInterface - GetPassword()\n"
-                     "KTRDatabaseInterface - password extracted\n"
-                     "KTRDatabaseInterface - GetOracleDatabaseParameters finished\n")
+# The expected logs are as the program writes them; the file holds them in
+# text mode, where every line feed becomes CR LF (see on_disk).
 
 # Set by the fake zqpassword's output files (Host.tool_output): the "-e"
 # output spread over two lines, the password with an inner blank and a
