@@ -22,8 +22,6 @@ ADDON_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\OV\Quellmark"
 UNINSTALL_KEY = (r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion"
                  r"\Uninstall\OV Quellmark_is1")
 
-SQLITE_DRIVER = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so"
-
 SCHEMA = ("CREATE TABLE Supported_Servers (Model_Name TEXT PRIMARY KEY, Model_Support TEXT, "
           "Max_Processors INTEGER, Hyper_Threading_Support INTEGER)")
 
@@ -95,6 +93,7 @@ class Sandbox:
         with sqlite3.connect(self.sqlite) as db:
             db.execute(SCHEMA)
         for provider in ("sqloledb", "OraOLEDB.Oracle"):
+            # The driver by the name Debian registers it under (odbcinst -q -d).
             self.odbc_dsns[provider] = {"Driver": "SQLite3", "Database": str(self.sqlite)}
         return self
 
@@ -119,20 +118,18 @@ class Sandbox:
             path = self.bin / name
             self.write(path, text.format(root=self.root))
             path.chmod(0o755)
-        self.write(self.root / "odbcinst.ini",
-                   f"[SQLite3]\nDriver={SQLITE_DRIVER}\n")
         self.write(self.root / "odbc.ini", "".join(
             f"[{dsn}]\n" + "".join(f"{k}={v}\n" for k, v in attrs.items())
             for dsn, attrs in self.odbc_dsns.items()))
 
     def environment(self):
         env = dict(os.environ)
+        env.pop("ODBCSYSINI", None)  # the system's registered drivers apply
         env.update({
             "QLX_REGISTRY_FILE": str(self.root / "registry.reg"),
             "QLX_SERVICES_FILE": str(self.root / "services"),
             "PATH": f"{self.bin}:{env.get('PATH', '/usr/bin:/bin')}",
             "TMPDIR": str(self.temp),
-            "ODBCSYSINI": str(self.root),
             "ODBCINI": str(self.root / "odbc.ini"),
         })
         return env
