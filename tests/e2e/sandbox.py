@@ -49,10 +49,10 @@ def reg_string(text):
 class Sandbox:
     """A throwaway host. Change its attributes, then call run()."""
 
-    def __init__(self, binary, root=None):
+    def __init__(self, binary, root=None, host_name="host dir"):
         self.binary = str(binary)
         self.root = Path(root or tempfile.mkdtemp(prefix="qlx-sandbox-"))
-        self.host = self.root / "host dir"
+        self.host = self.root / host_name
         self.addon = self.root / "addon"
         self.work = self.root / "work"
         self.temp = self.root / "tmp"
@@ -66,6 +66,9 @@ class Sandbox:
                         "Build": reg_string("4.2.0.1234"), "Version": reg_string("4.2.0")},
             UNINSTALL_KEY: {"DisplayVersion": reg_string("4.2.0")},
         }
+        # "ansi": a REGEDIT4 export in Windows-1252; "utf16": a version 5
+        # export in UTF-16LE, as regedit writes them.
+        self.export_encoding = "ansi"
         self.services = {SERVICE: "running"}
         self.db_type = "SQLServer"
         self.write(self.host / "config" / "database.props",
@@ -103,12 +106,15 @@ class Sandbox:
 
     # --- running ----------------------------------------------------------
     def lay_out(self):
-        lines = ["REGEDIT4", ""]
+        unicode = self.export_encoding == "utf16"
+        lines = ["Windows Registry Editor Version 5.00" if unicode else "REGEDIT4", ""]
         for key, values in self.registry.items():
             lines.append("[" + key + "]")
             lines.extend(reg_string(name) + "=" + data for name, data in values.items())
             lines.append("")
-        self.write(self.root / "registry.reg", "\r\n".join(lines) + "\r\n")
+        text = "\r\n".join(lines) + "\r\n"
+        (self.root / "registry.reg").write_bytes(
+            b"\xff\xfe" + text.encode("utf-16-le") if unicode else text.encode("cp1252"))
         self.write(self.root / "services",
                    "".join(f"{name}={state}\n" for name, state in self.services.items()))
         if self.db_type is not None:
@@ -145,7 +151,10 @@ class Sandbox:
         return path.read_bytes().decode("latin-1") if path.exists() else None
 
     def registry_text(self):
-        return (self.root / "registry.reg").read_bytes().decode("latin-1")
+        data = (self.root / "registry.reg").read_bytes()
+        if data.startswith(b"\xff\xfe"):
+            return data[2:].decode("utf-16-le")
+        return data.decode("cp1252")
 
     def service_state(self):
         for line in (self.root / "services").read_text().splitlines():

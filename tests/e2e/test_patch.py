@@ -81,6 +81,19 @@ class FullRun(PatchTestCase):
         self.assertVersion("4.3.1")
         self.assertEqual(len(self.box.rows()), 2)
 
+    def test_a_host_directory_outside_ascii_in_either_export(self):
+        for encoding in ("ansi", "utf16"):
+            with self.subTest(encoding):
+                box = Sandbox(BINARY, host_name="\u00dcberwachung Vantline").use_sqlite()
+                self.addCleanup(box.remove)
+                box.export_encoding = encoding
+                result = box.run()
+                self.assertEqual(result.stdout, b"")
+                self.assertEqual(box.log(), SUCCESSFUL_RUN)
+                installed = str(box.host / "Tools" / "qlxtools.xml")
+                self.assertEqual(box.tool_calls("zqtool"),
+                                 ["-r", "-f", installed, "-a", "-f", installed])
+
     def test_arguments_make_no_difference(self):
         self.run_patch("/quiet", "--help")
         self.assertLog(SUCCESSFUL_RUN)
