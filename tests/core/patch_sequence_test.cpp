@@ -40,7 +40,7 @@ class PatchSequenceTest : public SandboxTest {
 TEST_F(PatchSequenceTest, SuccessfulRunLogsNineLinesAndDoesEveryStep) {
   EXPECT_EQ(RunPatch(), 0);
 
-  EXPECT_EQ(Log(), OnDisk(kSuccessfulRun));
+  EXPECT_EQ(Log(), kSuccessfulRun);
   EXPECT_THAT(services_.requests,
               ::testing::ElementsAre("stop OV Quellmark", "wait 30000", "start OV Quellmark"));
   EXPECT_THAT(database_.calls, ::testing::Contains(std::string("Execute ") + kFirstStatement));
@@ -66,16 +66,17 @@ TEST_F(PatchSequenceTest, StatementsRunInOrderAndTheConnectionIsClosedAfterThem)
 TEST_F(PatchSequenceTest, AStoppedServiceIsReportedAndStillStartedAtTheEnd) {
   services_.running["OV Quellmark"] = false;
   RunPatch();
-  EXPECT_EQ(Log(), OnDisk("Updating QLX database...\n"
-                          "Stopping QLX service...ServiceStop failed with error 1062: "
-                          "The service has not been started.\r\n\n"
-                          "Failed\n"
-                          "Starting updation...\n"
-                          "Successfully\n"
-                          "Successfully\n"
-                          "Updating QLX version...Successfully\n"
-                          "Starting QLX service...Successfully\n"
-                          "QLX database updation completed\n\n"));
+  EXPECT_EQ(Log(),
+            "Updating QLX database...\n"
+            "Stopping QLX service...ServiceStop failed with error 1062: "
+            "The service has not been started.\r\n\n"
+            "Failed\n"
+            "Starting updation...\n"
+            "Successfully\n"
+            "Successfully\n"
+            "Updating QLX version...Successfully\n"
+            "Starting QLX service...Successfully\n"
+            "QLX database updation completed\n\n");
   EXPECT_TRUE(services_.running["OV Quellmark"]);
 }
 
@@ -84,33 +85,35 @@ TEST_F(PatchSequenceTest, AMissingServiceFailsBothRequests) {
   RunPatch();
   const std::string entry =
       "failed with error 1060: The specified service does not exist as an installed service.\r\n\n";
-  EXPECT_EQ(Log(), OnDisk("Updating QLX database...\n"
-                          "Stopping QLX service...ServiceStop " +
-                          entry +
-                          "Failed\n"
-                          "Starting updation...\n"
-                          "Successfully\n"
-                          "Successfully\n"
-                          "Updating QLX version...Successfully\n"
-                          "Starting QLX service...ServiceStart " +
-                          entry +
-                          "Failed\n"
-                          "QLX database updation completed\n\n"));
+  EXPECT_EQ(Log(),
+            "Updating QLX database...\n"
+            "Stopping QLX service...ServiceStop " +
+                entry +
+                "Failed\n"
+                "Starting updation...\n"
+                "Successfully\n"
+                "Successfully\n"
+                "Updating QLX version...Successfully\n"
+                "Starting QLX service...ServiceStart " +
+                entry +
+                "Failed\n"
+                "QLX database updation completed\n\n");
 }
 
 TEST_F(PatchSequenceTest, AnUnreachableDatabaseSkipsStatementsAndVersionButStartsTheService) {
   database_.failures.emplace("Open", platform::ComError(platform::kEFail, "Login failed"));
   EXPECT_EQ(RunPatch(), 0);
-  EXPECT_EQ(Log(), OnDisk("Updating QLX database...\n"
-                          "Stopping QLX service...Successfully\n"
-                          "KTRDatabaseInterface - OpenGlobalConnection failed\n"
-                          "OpenGlocalConnection failed.\n"
-                          "Error = 5\n"
-                          "Message = Unknown error 0x80004005\n"
-                          "Description = Login failed\n"
-                          "Failed to open database connection\n"
-                          "Starting QLX service...Successfully\n"
-                          "QLX database updation completed\n\n"));
+  EXPECT_EQ(Log(),
+            "Updating QLX database...\n"
+            "Stopping QLX service...Successfully\n"
+            "KTRDatabaseInterface - OpenGlobalConnection failed\n"
+            "OpenGlocalConnection failed.\n"
+            "Error = 5\n"
+            "Message = Unknown error 0x80004005\n"
+            "Description = Login failed\n"
+            "Failed to open database connection\n"
+            "Starting QLX service...Successfully\n"
+            "QLX database updation completed\n\n");
   EXPECT_EQ(registry_.Text(kAddOnKey, "Build"), "4.2.0.1234");
   EXPECT_TRUE(processes_.hidden_runs.empty());
   EXPECT_TRUE(services_.running["OV Quellmark"]);
@@ -124,14 +127,14 @@ TEST_F(PatchSequenceTest, RejectedStatementsStillLetTheVersionStepRun) {
   const std::string entry =
       "ExecuteQuery failed.\nError = 47\nMessage = IDispatch error #3119\n"
       "Description = duplicate key\nQuery = ";
-  EXPECT_EQ(Log(), OnDisk(std::string("Updating QLX database...\n"
-                                      "Stopping QLX service...Successfully\n"
-                                      "Starting updation...\n") +
-                          entry + kFirstStatement + "\nFailed\n" + entry + kSecondStatement +
-                          "\nFailed\n"
-                          "Updating QLX version...Successfully\n"
-                          "Starting QLX service...Successfully\n"
-                          "QLX database updation completed\n\n"));
+  EXPECT_EQ(Log(), std::string("Updating QLX database...\n"
+                               "Stopping QLX service...Successfully\n"
+                               "Starting updation...\n") +
+                       entry + kFirstStatement + "\nFailed\n" + entry + kSecondStatement +
+                       "\nFailed\n"
+                       "Updating QLX version...Successfully\n"
+                       "Starting QLX service...Successfully\n"
+                       "QLX database updation completed\n\n");
   EXPECT_EQ(registry_.Text(kAddOnKey, "Build"), "4.3.1");
 }
 
@@ -142,7 +145,7 @@ TEST_F(PatchSequenceTest, AMissingBuildValueStopsTheVersionStepAtOnce) {
   registry_.SetString(kAddOnKey, "Version", "4.2.0");
   registry_.SetString(kUninstallKey, "DisplayVersion", "4.2.0");
   RunPatch();
-  EXPECT_THAT(Log(), ::testing::HasSubstr(OnDisk("Updating QLX version...Failed\n")));
+  EXPECT_THAT(Log(), ::testing::HasSubstr("Updating QLX version...Failed\n"));
   EXPECT_EQ(registry_.Text(kAddOnKey, "Version"), "4.2.0");
   EXPECT_EQ(registry_.Text(kUninstallKey, "DisplayVersion"), "4.2.0");
   EXPECT_TRUE(processes_.hidden_runs.empty());
@@ -151,29 +154,30 @@ TEST_F(PatchSequenceTest, AMissingBuildValueStopsTheVersionStepAtOnce) {
 TEST_F(PatchSequenceTest, AFailingToolRefreshFailsTheVersionStep) {
   processes_.on_run = [](const std::string&) { return platform::ProgramOutcome{false, 1}; };
   RunPatch();
-  EXPECT_THAT(Log(), ::testing::HasSubstr(OnDisk("Updating QLX version...Failed\n"
-                                                 "Starting QLX service...Successfully\n")));
+  EXPECT_THAT(Log(), ::testing::HasSubstr("Updating QLX version...Failed\n"
+                                          "Starting QLX service...Successfully\n"));
 }
 
 TEST_F(PatchSequenceTest, AMissingSettingsFileAbortsTheConnectionButNotTheRun) {
-  std::filesystem::remove("host/config/database.props");
+  files_.Remove(HostDirectory() + "\\config\\database.props");
   EXPECT_EQ(RunPatch(), 0);
-  EXPECT_EQ(Log(), OnDisk("Updating QLX database...\n"
-                          "Stopping QLX service...Successfully\n"
-                          "KTRDatabaseInterface - OpenGlobalConnection aborted (code 5, error 2)\n"
-                          "Failed to open database connection\n"
-                          "Starting QLX service...Successfully\n"
-                          "QLX database updation completed\n\n"));
+  EXPECT_EQ(Log(),
+            "Updating QLX database...\n"
+            "Stopping QLX service...Successfully\n"
+            "KTRDatabaseInterface - OpenGlobalConnection aborted (code 5, error 2)\n"
+            "Failed to open database connection\n"
+            "Starting QLX service...Successfully\n"
+            "QLX database updation completed\n\n");
   EXPECT_TRUE(services_.running["OV Quellmark"]);
 }
 
 TEST_F(PatchSequenceTest, ComThatCannotBeUsedAbortsTheConnectionButNotTheRun) {
   database_.com_usable = false;
   RunPatch();
-  EXPECT_THAT(Log(), ::testing::HasSubstr(OnDisk(
+  EXPECT_THAT(Log(), ::testing::HasSubstr(
                          "KTRDatabaseInterface - OpenGlobalConnection aborted (code 6, error 0)\n"
                          "Failed to open database connection\n"
-                         "Starting QLX service...Successfully\n")));
+                         "Starting QLX service...Successfully\n"));
 }
 
 TEST_F(PatchSequenceTest, AnExceptionInAStepFailsOnlyThatStep) {
@@ -184,11 +188,11 @@ TEST_F(PatchSequenceTest, AnExceptionInAStepFailsOnlyThatStep) {
   expected.replace(expected.find(stopped), stopped.size(),
                    "Stopping QLX service...QLXPatch - ServiceStop aborted (service manager gone)\n"
                    "Failed\n");
-  EXPECT_EQ(Log(), OnDisk(expected));
+  EXPECT_EQ(Log(), expected);
 }
 
 TEST_F(PatchSequenceTest, AnUnwritableLogChangesNothingButTheLog) {
-  std::filesystem::create_directory("QLX_patch.log");  // cannot be opened as a file
+  files_.AddDirectory("QLX_patch.log");  // cannot be opened as a file
   EXPECT_EQ(RunPatch(), 0);
   EXPECT_EQ(registry_.Text(kAddOnKey, "Build"), "4.3.1");
   EXPECT_TRUE(services_.running["OV Quellmark"]);
@@ -198,7 +202,7 @@ TEST_F(PatchSequenceTest, AnUnwritableLogChangesNothingButTheLog) {
 TEST_F(PatchSequenceTest, ASecondRunAppendsBehindTheFirst) {
   RunPatch();
   RunPatch();
-  EXPECT_EQ(Log(), OnDisk(std::string(kSuccessfulRun) + kSuccessfulRun));
+  EXPECT_EQ(Log(), std::string(kSuccessfulRun) + kSuccessfulRun);
 }
 
 }  // namespace
