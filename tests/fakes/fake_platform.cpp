@@ -399,4 +399,10 @@ std::optional<std::string> FakeFiles::Get(const std::string& path) const {
 
 void FakeFiles::MakeReadOnly(const std::string& path) { read_only_.insert(Key(path)); }
 
+std::vector<std::string> FakeFiles::Paths() const {
+  std::vector<std::string> paths;
+  for (const auto& file : files_) paths.push_back(file.first);
+  return paths;
+}
+
 }  // namespace qlx::testing

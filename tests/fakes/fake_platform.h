@@ -135,6 +135,8 @@ class FakeFiles : public platform::Files {
   bool Exists(const std::string& path) const { return Get(path).has_value(); }
   // Files and directories that refuse to be written, replaced or deleted.
   void MakeReadOnly(const std::string& path);
+  // Every file's path, as kept (folded, absolute).
+  std::vector<std::string> Paths() const;
 
   std::string current_directory = "C:\\work";
   FaultPlan* faults = nullptr;
