@@ -1,5 +1,6 @@
 #include "driver/patch_log.h"
 
+#include "driver/run_control.h"
 #include "platform/platform.h"
 #include "platform/system_messages.h"
 
@@ -19,6 +20,8 @@ std::unique_ptr<platform::File> OpenLog() {
 }
 
 bool WriteLogEntry(const std::string& entry) {
+  // An interruption handled on another thread writes its entries in turn.
+  const RunControl::Lock held = ThisRun().Hold();
   std::unique_ptr<platform::File> log = OpenLog();
   if (!log || !log->Write(entry)) return false;
   return log->Flush();
