@@ -33,10 +33,13 @@ exit $(cat "{root}/zqtool.exit" 2>/dev/null || echo 0)
 """
 
 ZQPASSWORD = """#!/bin/sh
-# Records its arguments; "-e HOST" prints a key, "-l ..." prints the password.
+# Records its arguments and the permissions of the file its output goes to;
+# "-e HOST" prints a key, "-l ..." prints the password.
 printf '%s\\n' "$*" >> "{root}/zqpassword.calls"
+mode=$(stat -L -c %a /proc/$$/fd/1)
+echo "$mode" >> "{root}/zqpassword.modes"
 case "$1" in
-  -e) printf 'KEY-%s\\r\\n' "$2" ;;
+  -e) printf '{key_prefix}KEY-%s\\r\\n' "$2" ;;
   -l) cat "{root}/password" ;;
 esac
 """
@@ -80,6 +83,7 @@ class Sandbox:
         self.write(self.work / "qlxtools.xml", "<tools version='4.3.1'/>\n")
         self.write(self.root / "password", "tiger\r\n")
         self.zqtool_exit = 0
+        self.key_prefix = ""  # what the "-e" key begins with
         self.odbc_dsns = {}
         self.sqlite = None
 
@@ -122,7 +126,7 @@ class Sandbox:
         self.write(self.root / "zqtool.exit", str(self.zqtool_exit))
         for name, text in (("zqtool", ZQTOOL), ("zqpassword", ZQPASSWORD)):
             path = self.bin / name
-            self.write(path, text.format(root=self.root))
+            self.write(path, text.format(root=self.root, key_prefix=self.key_prefix))
             path.chmod(0o755)
         self.write(self.root / "odbc.ini", "".join(
             f"[{dsn}]\n" + "".join(f"{k}={v}\n" for k, v in attrs.items())
@@ -166,6 +170,11 @@ class Sandbox:
     def tool_calls(self, tool):
         path = self.root / f"{tool}.calls"
         return path.read_text().splitlines() if path.exists() else []
+
+    def password_file_modes(self):
+        """The permissions of zqpassword's output file, octal, once a call."""
+        path = self.root / "zqpassword.modes"
+        return path.read_text().split() if path.exists() else []
 
     def remove(self):
         shutil.rmtree(self.root, ignore_errors=True)
