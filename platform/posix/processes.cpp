@@ -398,10 +398,6 @@ ProgramOutcome RunRequest(const std::string& request, const std::string& directo
 
 // --- where the children run -----------------------------------------------------
 
-std::string Utf8FromAnsi(const std::string& ansi) {
-  return posix::Utf8FromUtf16(posix::Utf16FromAnsi(ansi));
-}
-
 std::string CurrentDirectory() {
   std::error_code error;
   const std::filesystem::path current = std::filesystem::current_path(error);
@@ -423,7 +419,7 @@ class SystemProcessRunner : public Processes {
   ProgramOutcome RunHidden(const std::string& command_line) override {
     const std::optional<std::string> directory = TemporaryDirectory();
     if (!directory) return ProgramOutcome{true, posix::kErrorDirectory};
-    const std::string line = Utf8FromAnsi(command_line);
+    const std::string line = posix::Utf8FromAnsi(command_line);
     if (const auto request = posix::CommandInterpreterRequest(line)) {
       return RunRequest(*request, *directory, true);
     }
@@ -431,7 +427,7 @@ class SystemProcessRunner : public Processes {
   }
 
   void RunCommandInterpreter(const std::string& line) override {
-    RunRequest(Utf8FromAnsi(line), CurrentDirectory(), false);
+    RunRequest(posix::Utf8FromAnsi(line), CurrentDirectory(), false);
   }
 };
 
