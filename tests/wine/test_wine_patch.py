@@ -1,4 +1,5 @@
-"""The 32-bit Windows program, run once under Wine on a laid-out host and
+"""The 32-bit Windows program, run once under Wine on a laid-out host, in a
+64-bit prefix as on the 64-bit Windows Servers the add-on supports, and
 judged by everything it leaves: the log byte for byte, the service, the
 registry values, the files and what the host's tools received.
 
