@@ -82,10 +82,15 @@ def ensure_template(build_dir):
         if not (template / ".ready").exists():
             shutil.rmtree(template, ignore_errors=True)
             env = wine_environment(template)
-            quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL, env=env)
-            subprocess.run(["wineboot", "--init"], **quiet)
-            subprocess.run(["wineserver", "-w"], **quiet)
+            # Output into a file: Wine's background processes would hold a pipe.
+            with tempfile.TemporaryFile() as output:
+                subprocess.run(["wineboot", "--init"], stdin=subprocess.DEVNULL, stdout=output,
+                               stderr=output, env=env)
+                _quiet(["wineserver", "-w"], env)
+                if not (template / "drive_c").is_dir():
+                    output.seek(0)
+                    raise RuntimeError("Wine could not make a prefix: "
+                                       + output.read().decode("utf-8", "replace"))
             (template / ".ready").touch()
     return template
 
