@@ -1,4 +1,5 @@
-"""The 32-bit Windows program, run once under Wine on a laid-out host and
+"""The 32-bit Windows program, run once under Wine on a laid-out host, in a
+64-bit prefix as on the 64-bit Windows Servers the add-on supports, and
 judged by everything it leaves: the log byte for byte, the service, the
 registry values, the files and what the host's tools received.
 
@@ -19,7 +20,7 @@ sys.path.insert(0, str(Path(__file__).parent))
 sys.path.insert(0, str(Path(__file__).parent.parent / "e2e"))
 from expected_log import FIRST, ORACLE_PARAMETERS, SECOND, SUCCESSFUL_RUN  # noqa: E402
 from wine_host import (ADDON_KEY, HOST_KEY, REG_DWORD, REG_EXPAND_SZ, REG_SZ,  # noqa: E402
-                       UNINSTALL_KEY, Host, WinePrefix)
+                       UNINSTALL_KEY, VIEW_64, Host, WinePrefix)
 
 PATCH = os.environ["QLX_PATCH"]
 PATCH_TESTDB = os.environ["QLX_PATCH_TESTDB"]
@@ -370,6 +371,25 @@ class VersionValues(WinePatchTestCase):
         self.assertLog(SUCCESSFUL_RUN.replace("Updating QLX version...Successfully",
                                               "Updating QLX version...Failed"))
         self.assertRegistry((REG_DWORD, 4201), (REG_SZ, "4.2.0"), (REG_SZ, "4.2.0"))
+        self.assertToolsUntouched()
+
+    def test_version_values_only_in_the_64_bit_view_are_not_seen(self):
+        # The three values where a 64-bit installer would leave them; the
+        # directories stay in the 32-bit view, the only one the 32-bit patch
+        # sees. It must neither find the three nor create them.
+        moved = ((ADDON_KEY, "Build"), (ADDON_KEY, "Version"), (UNINSTALL_KEY, "DisplayVersion"))
+        for key, name in moved:
+            self.host.registry_64.setdefault(key, {})[name] = self.host.registry[key].pop(name)
+        del self.host.registry[UNINSTALL_KEY]
+        self.run_patch(program=PATCH_TESTDB)
+        self.assertLog(SUCCESSFUL_RUN.replace("Updating QLX version...Successfully",
+                                              "Updating QLX version...Failed"))
+        self.assertRegistry(None, None, None)
+        self.assertEqual(self.host.registry_values(VIEW_64), {
+            (ADDON_KEY, "Build"): (REG_SZ, "4.2.0.1234"),
+            (ADDON_KEY, "Version"): (REG_SZ, "4.2.0"),
+            (UNINSTALL_KEY, "DisplayVersion"): (REG_SZ, "4.2.0")})
+        self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
         self.assertToolsUntouched()
 
 

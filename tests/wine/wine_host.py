@@ -1,11 +1,14 @@
 """A Windows server under Wine for running the patch end to end.
 
-`WinePrefix` is a throwaway Wine prefix, copied from a template that is made
-once per build directory (the same template and lock as cmake/wine-run), with
-a wineserver of its own that lives for the whole scenario.
+`WinePrefix` is a throwaway 64-bit Wine prefix, as on the 64-bit Windows
+Servers the add-on runs on, copied from a template that is made once per
+build directory (the same template and lock as cmake/wine-run), with a
+wineserver of its own that lives for the whole scenario. The 32-bit programs
+run in it under WOW64.
 
 `Host` lays out in such a prefix everything the patch reaches on a server:
-the registry values (imported with regedit from a .reg file), the host's and
+the registry values (imported with reg from .reg files, into the 32-bit view
+the patch sees and, where a scenario asks, the 64-bit view), the host's and
 the add-on's directories with their properties files, the service
 "OV Quellmark" (the test service program, installed with sc), the fake
 `zqtool` and `zqpassword` programs on the PATH, and the directory the patch is
@@ -38,13 +41,18 @@ PREFIX_LOCK = ".scenario-lock"
 
 REG_SZ, REG_EXPAND_SZ, REG_DWORD = "REG_SZ", "REG_EXPAND_SZ", "REG_DWORD"
 
+# The registry views of a 64-bit Windows, named by reg's switches. Every reg
+# command names its view: Debian's wine starts the 32-bit loader, so a reg
+# without one would quietly use the 32-bit view.
+VIEW_32, VIEW_64 = "/reg:32", "/reg:64"
+
 
 def wine_environment(prefix):
     env = dict(os.environ)
     env.update({
         "WINEPREFIX": str(prefix),
         "WINEDEBUG": "-all",
-        "WINEARCH": "win32",
+        "WINEARCH": "win64",
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
     })
     # Only the variables a scenario sets itself reach its programs.
@@ -68,16 +76,21 @@ def ensure_template(build_dir):
     """The prefix all scenarios copy, made once under a lock (cmake/wine-run
     makes the same one, under the same lock)."""
     build_dir = Path(build_dir)
-    template = build_dir / "wine-template"
-    with open(build_dir / "wine-template.lock", "w") as lock:
+    template = build_dir / "wine-win64-template"
+    with open(build_dir / "wine-win64-template.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if not (template / ".ready").exists():
             shutil.rmtree(template, ignore_errors=True)
             env = wine_environment(template)
-            quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL, env=env)
-            subprocess.run(["wineboot", "--init"], **quiet)
-            subprocess.run(["wineserver", "-w"], **quiet)
+            # Output into a file: Wine's background processes would hold a pipe.
+            with tempfile.TemporaryFile() as output:
+                subprocess.run(["wineboot", "--init"], stdin=subprocess.DEVNULL, stdout=output,
+                               stderr=output, env=env)
+                _quiet(["wineserver", "-w"], env)
+                if not (template / "drive_c").is_dir():
+                    output.seek(0)
+                    raise RuntimeError("Wine could not make a prefix: "
+                                       + output.read().decode("utf-8", "replace"))
             (template / ".ready").touch()
     return template
 
@@ -246,12 +259,16 @@ class Host:
         self.work_dir = r"C:\Patch"
         self.tools_dir = r"C:\HostTools"
         self.service_dir = r"C:\TestService"
+        # In the 32-bit registry view, where the 32-bit patch finds
+        # HKLM\SOFTWARE on a 64-bit server (Wow6432Node).
         self.registry = {
             HOST_KEY: {"InstallPath": (REG_SZ, self.host_dir)},
             ADDON_KEY: {"ExtensionBase": (REG_SZ, self.addon_dir),
                         "Build": (REG_SZ, "4.2.0.1234"), "Version": (REG_SZ, "4.2.0")},
             UNINSTALL_KEY: {"DisplayVersion": (REG_SZ, "4.2.0")},
         }
+        # Values only 64-bit programs see.
+        self.registry_64 = {}
         # "running", "stopped", or None for a service that is not installed.
         self.service = "running"
         self.db_type = "SQLServer"
@@ -334,14 +351,18 @@ class Host:
             # The user's environment in the registry overrides the system's,
             # and Wine takes COMSPEC from there, not from the Unix one.
             keys[USER_ENVIRONMENT_KEY] = {"COMSPEC": (REG_SZ, self.comspec)}
-        self.write(r"C:\host.reg", registry_file(keys))
-        self.prefix.check("regedit", "/S", r"C:\host.reg")
-        imported = self.registry_values()
-        for key, values in self.registry.items():
-            for name, value in values.items():
-                if imported.get((key, name)) != value:
-                    raise RuntimeError(f"regedit did not import {key} {name}={value}: "
-                                       f"{imported.get((key, name))}")
+        for view, view_keys in ((VIEW_32, keys), (VIEW_64, self.registry_64)):
+            if not view_keys:
+                continue
+            self.write(r"C:\host.reg", registry_file(view_keys))
+            self.prefix.check("reg", "import", r"C:\host.reg", view)
+        for view, wanted in ((VIEW_32, self.registry), (VIEW_64, self.registry_64)):
+            imported = self.registry_values(view)
+            for key, values in wanted.items():
+                for name, value in values.items():
+                    if imported.get((key, name)) != value:
+                        raise RuntimeError(f"reg did not import {key} {name}={value} {view}: "
+                                           f"{imported.get((key, name))}")
 
     def install_service(self):
         if self.service is None:
@@ -396,12 +417,13 @@ class Host:
             state = self.service_state()
         return state
 
-    def registry_values(self):
-        """{(key, name): (type, data)} for the three keys the patch touches."""
+    def registry_values(self, view=VIEW_32):
+        """{(key, name): (type, data)} for the three keys the patch touches, in
+        one registry view; a key that the view does not hold has none."""
         values = {}
         for key in (HOST_KEY, ADDON_KEY, UNINSTALL_KEY):
-            self.prefix.check("reg", "export", key, r"C:\export.reg", "/y")
-            values.update(parse_registry_export(self.file_bytes(r"C:\export.reg")))
+            if self.prefix.run("reg", "export", key, r"C:\export.reg", "/y", view).returncode == 0:
+                values.update(parse_registry_export(self.file_bytes(r"C:\export.reg")))
         return values
 
     def tool_calls(self, tool):
