@@ -5,7 +5,9 @@
 //
 // A change copies the file beside the old one with only the value's lines
 // replaced, and renames the copy into place, so the file is never half
-// written.
+// written. A file whose permission bits let nobody write it stands for a key
+// the account may only read: opening it for a change is refused, also for
+// root, whom the permission bits alone would not stop.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +27,12 @@ namespace {
 
 constexpr char kRegistryFileVariable[] = "QLX_REGISTRY_FILE";
 constexpr char kDefaultRegistryFile[] = "/etc/qlxpatch/registry.reg";
+constexpr unsigned kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
+
+bool IsWriteProtected(const std::string& file_path) {
+  struct stat status {};
+  return ::stat(file_path.c_str(), &status) == 0 && (status.st_mode & kAnyWrite) == 0;
+}
 
 // The file opened for one request; invalid unless it is a regular file.
 posix::UniqueFd OpenExport(const std::string& file_path) {
@@ -88,6 +96,7 @@ class FileRegistryKey : public RegistryKey {
 
   // Only an existing value is changed; nothing is created.
   bool SetValue(const std::string& name, const RegistryData& data) override {
+    if (IsWriteProtected(file_path_)) return false;
     const posix::UniqueFd fd = OpenExport(file_path_);
     struct stat before {};
     if (!fd.valid() || ::fstat(fd.get(), &before) != 0) return false;
@@ -122,8 +131,9 @@ class FileRegistryKey : public RegistryKey {
 class FileRegistry : public Registry {
  public:
   std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path,
-                                                   KeyAccess /*access*/) override {
+                                                   KeyAccess access) override {
     std::string file_path = posix::EnvironmentOr(kRegistryFileVariable, kDefaultRegistryFile);
+    if (access == KeyAccess::kQueryAndSet && IsWriteProtected(file_path)) return nullptr;
     const posix::UniqueFd fd = OpenExport(file_path);
     if (!fd.valid() || !posix::ExportHasKey(fd.get(), path)) return nullptr;
     return std::make_unique<FileRegistryKey>(std::move(file_path), path);

@@ -298,15 +298,29 @@ TEST_F(RegistryFileTest, SeesAChangeMadeInPlaceBetweenTwoRequests) {
   EXPECT_EQ(FileBytes(), Replaced(edited, "\"Version\"=\"4.2\"", "\"Version\"=\"4.3.1\""));
 }
 
-TEST_F(RegistryFileTest, UnwritableDirectoryRefusesTheUpdateAndKeepsTheFile) {
+// Refused updates leave the file byte for byte as it was and no file beside
+// it: a file nobody may write (the counterpart of a key the account may only
+// read, refused also to root) and a directory where no file can be created.
+TEST_F(RegistryFileTest, RefusedUpdatesLeaveTheFileAsItWas) {
   WriteBytes(file_, kRegedit4File);
-  std::unique_ptr<RegistryKey> key = Open(kQuellmark);
-  ASSERT_TRUE(key);
+  std::unique_ptr<RegistryKey> opened_before = Open(kQuellmark);
+  ASSERT_TRUE(opened_before);
+  const fs::perms read_only = fs::perms::owner_read | fs::perms::group_read;
+  fs::permissions(file_, read_only);
+
+  EXPECT_FALSE(Open(kQuellmark));
+  std::unique_ptr<RegistryKey> reader = Open(kQuellmark, KeyAccess::kQuery);
+  ASSERT_TRUE(reader);
+  ExpectValue(*reader, "Version", Text("4.2.0.1234"));
+  EXPECT_FALSE(opened_before->SetValue("Version", Text("4.3.1")));
+
+  EXPECT_EQ(FileBytes(), kRegedit4File);
+  EXPECT_EQ(fs::status(file_).permissions(), read_only);
+
+  fs::permissions(file_, fs::perms::owner_write, fs::perm_options::add);
   ReadOnlyDirectory read_only_directory(directory_.path());
   if (!read_only_directory.Refuses()) GTEST_SKIP() << "cannot make a directory read-only here";
-
-  EXPECT_FALSE(key->SetValue("Version", Text("4.3.1")));
-
+  EXPECT_FALSE(opened_before->SetValue("Version", Text("4.3.1")));
   EXPECT_EQ(FileBytes(), kRegedit4File);
   EXPECT_EQ(std::distance(fs::directory_iterator(directory_.path()), fs::directory_iterator()), 1);
 }
