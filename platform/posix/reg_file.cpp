@@ -25,8 +25,8 @@ constexpr char16_t kByteOrderMark = 0xFEFF;
 constexpr std::size_t kNotFound = Text::npos;
 // A value's lines together, continuation lines included.
 constexpr std::size_t kMaxValueBytes = 4 * kMaxRegLineBytes;
-// Hex data is wrapped before a line grows past this many characters.
-constexpr std::size_t kHexLineLimit = 76;
+// Hex data is wrapped once a line has reached this column.
+constexpr std::size_t kHexWrapColumn = 77;
 
 // --- characters ------------------------------------------------------------
 
@@ -310,19 +310,20 @@ Text HexTypeTag(uint32_t type) {
   return u"hex(" + digits + u"):";
 }
 
-// "xx,xx,..." wrapped as regedit wraps it: a line ends in ",\\" and the next
-// one starts with two blanks.
-Text HexList(const std::vector<unsigned char>& bytes, std::size_t line_length,
-             const Text& line_end) {
+// "xx,xx,..." wrapped as regedit wraps it: once a line reaches the wrap
+// column after an item, it ends in ",\" and the next one starts with two
+// blanks. `column` is where the list starts in its line.
+Text HexList(const std::vector<unsigned char>& bytes, std::size_t column, const Text& line_end) {
   Text list;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (line_length + 3 > kHexLineLimit && i > 0) {
-      list += u"\\" + line_end + u"  ";
-      line_length = 2;
-    }
     list += HexDigits(bytes[i], 2);
-    if (i + 1 < bytes.size()) list += u',';
-    line_length += 3;
+    if (i + 1 == bytes.size()) break;
+    list += u',';
+    column += 3;
+    if (column >= kHexWrapColumn) {
+      list += u"\\" + line_end + u"  ";
+      column = 2;
+    }
   }
   return list;
 }

@@ -54,7 +54,10 @@ const std::u16string kVersion5Text =
     u"\"ExtensionBase\"=hex(2):43,00,3a,00,5c,00,e9,00,ac,20,00,00\r\n"
     u"\"Paths\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
     u"\"Version\"=\"4.2.0.1234\"\r\n"
-    u"\"Owner\"=\"Caf\u00e9\"\r\n";
+    u"\"Owner\"=\"Caf\u00e9\"\r\n"
+    u"\r\n"
+    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Earth\\Command]\r\n"
+    u"@=hex(2):00,00\r\n";
 
 // The same text as regedit writes it: UTF-16LE, and in a file with a byte
 // order mark before it.
@@ -176,6 +179,17 @@ TEST_F(RegistryFileTest, UpdateReplacesOnlyTheValuesLines) {
        Data(platform::kRegExpandSz, std::string("D:\\\xFC\x80\0", 6)),
        Utf16Le(u"hex(2):43,00,3a,00,5c,00,e9,00,ac,20,00,00"),
        Utf16Le(u"hex(2):44,00,3a,00,5c,00,fc,00,ac,20,00,00")},
+      // As regedit wraps it in an export.
+      {version5, "SOFTWARE\\Classes\\Earth\\Command", "",
+       Data(platform::kRegExpandSz,
+            std::string("%ProgramFiles%\\Google\\Google Earth Plus\\GoogleEarth.exe\0", 56)),
+       Utf16Le(u"@=hex(2):00,00\r\n"),
+       Utf16Le(
+           u"@=hex(2):25,00,50,00,72,00,6f,00,67,00,72,00,61,00,6d,00,46,00,69,00,6c,00,65,\\\r\n"
+           u"  00,73,00,25,00,5c,00,47,00,6f,00,6f,00,67,00,6c,00,65,00,5c,00,47,00,6f,00,\\\r\n"
+           u"  6f,00,67,00,6c,00,65,00,20,00,45,00,61,00,72,00,74,00,68,00,20,00,50,00,6c,\\\r\n"
+           u"  00,75,00,73,00,5c,00,47,00,6f,00,6f,00,67,00,6c,00,65,00,45,00,61,00,72,00,\\\r\n"
+           u"  74,00,68,00,2e,00,65,00,78,00,65,00,00,00\r\n")},
       {lf_only, kQuellmark, "Paths", Data(platform::kRegMultiSz, std::string("b\0\0", 3)),
        "hex(7):61,00,00,00,00,00\n", "hex(7):62,00,00,00,00,00\n"},
       {lf_only, kQuellmark, "Version", Text("4.3.1"), "\"4.2\"", "\"4.3.1\""},
