@@ -421,12 +421,9 @@ KeyMatch MatchKeyLine(const RegLine& line, bool utf16, const Text& key_path) {
   return match != KeyMatch::kOther && text.readable() ? match : KeyMatch::kOther;
 }
 
-// Reads the definition of the value whose first line has been read, and the
-// hex data it continues on the next lines. *found becomes the definition, or
-// nothing when it cannot be read or deletes the value. Returns the line after
-// it.
-std::optional<RegLine> ReadDefinition(Pass& pass, const RegLine& first, std::size_t data_start,
-                                      std::optional<RegValueDefinition>* found) {
+// A definition as far as its first line tells: the data starts at
+// `data_start` (in characters).
+RegValueDefinition DefinitionStart(const Pass& pass, const RegLine& first, std::size_t data_start) {
   const LineText text(first.bytes, pass.utf16());
   RegValueDefinition definition;
   definition.begin = first.offset;
@@ -437,19 +434,23 @@ std::optional<RegLine> ReadDefinition(Pass& pass, const RegLine& first, std::siz
   if (definition.wrap_line_end.empty()) definition.wrap_line_end = pass.header_line_end();
   definition.utf16 = pass.utf16();
   definition.unicode = pass.unicode();
-  Text data = text.Decode().substr(data_start);
-  bool readable = !first.overlong && text.readable();
-  std::size_t size = first.bytes.size();
-  std::optional<RegLine> next = pass.reader().NextLine();
-  while (readable && StartsWithIgnoringCase(data, u"hex") && ContinuesOnNextLine(data)) {
+  return definition;
+}
+
+// Joins to `data` the hex data continued on the lines from `next` on, which
+// start with a hex digit; `next` ends as the line after the last of them.
+// False when the data is cut short or a continuation cannot be read.
+bool JoinContinuationLines(Pass& pass, Text& data, RegValueDefinition& definition,
+                           std::optional<RegLine>& next) {
+  std::size_t size = definition.end - definition.begin;
+  while (StartsWithIgnoringCase(data, u"hex") && ContinuesOnNextLine(data)) {
     const LineText more = next ? LineText(next->bytes, pass.utf16()) : LineText({}, false);
     const std::size_t first_character = more.FirstNonBlank();
     if (!next || first_character >= more.size() || HexDigitValue(more[first_character]) < 0) {
-      readable = false;  // cut short
-      break;
+      return false;
     }
     size += next->bytes.size();
-    readable = !next->overlong && more.readable() && size <= kMaxValueBytes;
+    if (next->overlong || !more.readable() || size > kMaxValueBytes) return false;
     data = TrimRight(data);
     data.pop_back();
     data += TrimLeft(more.Decode());
@@ -457,8 +458,23 @@ std::optional<RegLine> ReadDefinition(Pass& pass, const RegLine& first, std::siz
     definition.line_end = std::string(next->line_end);
     next = pass.reader().NextLine();
   }
+  return true;
+}
+
+// Reads the definition of the value whose first line has been read. *found
+// becomes the definition, or nothing when it cannot be read or deletes the
+// value. Returns the line after it.
+std::optional<RegLine> ReadDefinition(Pass& pass, const RegLine& first, std::size_t data_start,
+                                      std::optional<RegValueDefinition>* found) {
+  RegValueDefinition definition = DefinitionStart(pass, first, data_start);
+  const LineText text(first.bytes, pass.utf16());
+  Text data = text.Decode().substr(data_start);
+  const bool first_readable = !first.overlong && text.readable();
+  std::optional<RegLine> next = pass.reader().NextLine();
   std::optional<RegistryData> value;
-  if (readable) value = ParseData(TrimRight(data), pass.unicode());
+  if (first_readable && JoinContinuationLines(pass, data, definition, next)) {
+    value = ParseData(TrimRight(data), pass.unicode());
+  }
   if (value) definition.data = std::move(*value);
   *found = value ? std::optional<RegValueDefinition>(std::move(definition)) : std::nullopt;
   return next;
