@@ -402,8 +402,14 @@ KeyMatch MatchKeyLine(const RegLine& line, bool utf16, const Text& key_path) {
   if (line.overlong) return KeyMatch::kOther;
   const LineText text(line.bytes, utf16);
   const std::size_t root = text.FirstNonBlank() + 1;
-  const std::size_t close = text.LastIndexOf(u']');
   const std::size_t root_end = root + kLocalMachineLength;
+  // Most key lines are told apart by the one character after where the
+  // key's path would end, before any character is compared.
+  const std::size_t rest = root_end + 1 + key_path.size();
+  if (!key_path.empty() && (rest >= text.size() || (text[rest] != u']' && text[rest] != u'\\'))) {
+    return KeyMatch::kOther;
+  }
+  const std::size_t close = text.LastIndexOf(u']');
   if (close == kNotFound || close < root_end || !text.EqualsIgnoringCase(root, kLocalMachine)) {
     return KeyMatch::kOther;
   }
@@ -412,7 +418,6 @@ KeyMatch MatchKeyLine(const RegLine& line, bool utf16, const Text& key_path) {
     match = key_path.empty() ? KeyMatch::kSame : KeyMatch::kOther;
   } else if (text[root_end] == u'\\') {
     const std::size_t path = root_end + 1;
-    const std::size_t rest = path + key_path.size();
     if (rest <= close && text.EqualsIgnoringCase(path, key_path)) {
       if (rest == close) match = KeyMatch::kSame;
       if (rest < close && (key_path.empty() || text[rest] == u'\\')) match = KeyMatch::kBelow;
