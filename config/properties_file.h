@@ -4,6 +4,10 @@
 #include <functional>
 #include <string>
 
+// The text operations the readers apply to what they find: the trim of every
+// value, and the white-space removal and digit parsing of the other readers.
+#include "platform/text.h"
+
 namespace qlx {
 
 // Called for each line of a properties file with its key and its trimmed
@@ -26,24 +30,5 @@ bool ScanPropertiesFile(const std::string& path, const PropertyVisitor& visitor,
 // Splits a line at its first "=". A line without one is all key and value at
 // once, and has no separator.
 PropertyLine SplitPropertyLine(const std::string& line);
-
-// True for the six white-space characters: space, \t, \n, \v, \f and \r.
-bool IsWhiteSpace(char c);
-
-// Removes white space from the end of the text, in place, and returns the result.
-std::string TrimTrailingWhiteSpace(std::string& text);
-
-// Removes every white-space character from the text, in place.
-void RemoveWhiteSpace(std::string& text);
-
-// The decimal value of a text made only of the digits 0 to 9; 0 for any
-// other text, for the empty text and for a value above 2147483647.
-int ParseDigits(const std::string& text);
-
-// Every line of an open text file, joined, read in pieces of at most 199
-// characters as the properties scan reads them.
-// *opened tells whether the file could be opened, *open_error (when given)
-// the Windows error code when it could not.
-std::string ReadWholeText(const std::string& path, bool* opened, uint32_t* open_error = nullptr);
 
 }  // namespace qlx

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <optional>
 
 #include "platform/platform.h"
 #include "platform/registry.h"
@@ -10,8 +9,9 @@
 namespace qlx {
 namespace {
 
-std::unique_ptr<platform::RegistryKey> OpenKey(RegistryRoot /*root*/, const std::string& path,
-                                               platform::KeyAccess access) {
+platform::Result<std::unique_ptr<platform::RegistryKey>> OpenKey(RegistryRoot /*root*/,
+                                                                 const std::string& path,
+                                                                 platform::KeyAccess access) {
   return platform::Current().registry->OpenLocalMachineKey(path, access);
 }
 
@@ -36,9 +36,9 @@ std::vector<unsigned char> EncodeText(const std::string& text, uint32_t type) {
 
 std::string ReadRegistryValue(RegistryRoot root, std::string key_path, std::string value_name) {
   const std::string unreadable = " ";
-  std::unique_ptr<platform::RegistryKey> key = OpenKey(root, key_path, platform::KeyAccess::kQuery);
+  const auto key = OpenKey(root, key_path, platform::KeyAccess::kQuery);
   if (!key) return unreadable;
-  std::optional<platform::RegistryData> value = key->QueryValue(value_name);
+  const platform::Result<platform::RegistryData> value = (*key)->QueryValue(value_name);
   if (!value || !HoldsText(*value)) return unreadable;
   const auto end = std::find(value->bytes.begin(), value->bytes.end(), 0);
   return std::string(value->bytes.begin(), end);
@@ -46,17 +46,16 @@ std::string ReadRegistryValue(RegistryRoot root, std::string key_path, std::stri
 
 bool UpdateRegistryValue(RegistryRoot root, std::string key_path, std::string value_name,
                          std::string data) {
-  std::unique_ptr<platform::RegistryKey> key =
-      OpenKey(root, key_path, platform::KeyAccess::kQueryAndSet);
+  const auto key = OpenKey(root, key_path, platform::KeyAccess::kQueryAndSet);
   if (!key) return false;
-  std::optional<platform::RegistryData> existing = key->QueryValue(value_name);
+  const platform::Result<platform::RegistryData> existing = (*key)->QueryValue(value_name);
   if (!existing || !HoldsText(*existing)) return false;
   // Text written into a number or raw bytes would corrupt the value.
   if (!IsStringType(existing->type)) return false;
   platform::RegistryData updated;
   updated.type = existing->type;
   updated.bytes = EncodeText(data, existing->type);
-  return key->SetValue(value_name, updated);
+  return static_cast<bool>((*key)->SetValue(value_name, updated));
 }
 
 }  // namespace qlx

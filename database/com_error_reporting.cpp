@@ -63,6 +63,9 @@ bool LogQueryError(std::string operation, int32_t code, std::string message,
 
 void KTRDatabaseInterface::RecordComError(std::string operation, const platform::ComError& error) {
   last_error_operation_ = std::move(operation);
+  // The entry's "Error =" line has always shown only the HRESULT's low byte
+  // (20 for 0x80040E14), so logs compare across versions; the message line
+  // carries the whole HRESULT's text.
   last_error_code_ = error.Error() & 0xFF;
   last_error_message_ = FormatComErrorMessage(error.Error());
   // An error without error information has no description: the line stays empty.

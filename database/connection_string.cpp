@@ -1,6 +1,6 @@
 #include "database/connection_string.h"
 
-#include "config/properties_file.h"
+#include "platform/text.h"
 
 namespace qlx {
 namespace {

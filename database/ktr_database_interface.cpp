@@ -5,6 +5,7 @@
 #include "database/process_state.h"
 #include "driver/patch_log.h"
 #include "platform/platform.h"
+#include "platform/windows_codes.h"
 
 namespace qlx {
 namespace {
@@ -28,9 +29,12 @@ std::string& MutableOracleUserName() {
 const std::string& CurrentConnectionString() { return MutableConnectionString(); }
 const std::string& OracleUserName() { return MutableOracleUserName(); }
 
-platform::Connection& KTRDatabaseInterface::HeldConnection() {
-  if (!connection_) throw platform::ComError(platform::kEPointer);
-  return *connection_;
+bool KTRDatabaseInterface::OpenFailed(const platform::ComError& error) {
+  LogModuleMessage("KTRDatabaseInterface", "OpenGlobalConnection failed");
+  connected_ = false;
+  // The log has always named this operation so; readers of old logs rely on it.
+  ReportComError("OpenGlocalConnection", error);
+  return false;
 }
 
 bool KTRDatabaseInterface::OpenGlobalConnection() {
@@ -48,18 +52,16 @@ bool KTRDatabaseInterface::OpenGlobalConnection() {
   connection_.reset();
   connection_ = Driver().CreateConnection();
 
+  // A connection object that could not be made fails its first call as an
+  // empty interface reference does in COM.
+  if (!connection_) return OpenFailed(platform::ComError(platform::kEPointer));
   try {
-    platform::Connection& connection = HeldConnection();
-    connection.PutConnectionString(CurrentConnectionString());
-    connection.PutConnectionTimeout(kConnectionTimeoutSeconds);
-    connection.PutCommandTimeout(command_timeout);
-    connection.Open();
+    connection_->PutConnectionString(CurrentConnectionString());
+    connection_->PutConnectionTimeout(kConnectionTimeoutSeconds);
+    connection_->PutCommandTimeout(command_timeout);
+    connection_->Open();
   } catch (const platform::ComError& error) {
-    LogModuleMessage("KTRDatabaseInterface", "OpenGlobalConnection failed");
-    connected_ = false;
-    // The log has always named this operation so; readers of old logs rely on it.
-    ReportComError("OpenGlocalConnection", error);
-    return false;
+    return OpenFailed(error);
   }
   connected_ = true;
   return true;
@@ -69,8 +71,10 @@ bool KTRDatabaseInterface::ExecuteQuery(std::string statement) {
   if (!connected_ || !connection_) return false;
   try {
     recordset_ = connection_->Execute(statement);
-    // Only a bare "SELECT" has its rows closed at once; other results stay
-    // held until the next statement replaces them.
+    // Only the statement that is exactly "SELECT" has its rows closed at once,
+    // as the session has always done: a comparison of the whole text, not a
+    // test for queries. Other results stay held until the next statement
+    // replaces them or the session ends, which releases them.
     if (statement == "SELECT" && recordset_) recordset_->Close();
   } catch (const platform::ComError& error) {
     ReportQueryError("ExecuteQuery", error, statement);

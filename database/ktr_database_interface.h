@@ -41,15 +41,14 @@ class KTRDatabaseInterface {
   bool IsConnected() const { return connected_; }
   const std::string& DatabaseName() const { return database_name_; }
   const std::string& HostName() const { return host_name_; }
-  const std::string& PortNumber() const { return port_number_; }
   const std::string& LastErrorOperation() const { return last_error_operation_; }
   int32_t LastErrorCode() const { return last_error_code_; }
   const std::string& LastErrorMessage() const { return last_error_message_; }
   const std::string& LastErrorDescription() const { return last_error_description_; }
 
  private:
-  // The connection, or E_POINTER when none is held.
-  platform::Connection& HeldConnection();
+  // Logs a failed open and leaves the session unconnected; false.
+  bool OpenFailed(const platform::ComError& error);
   void RecordComError(std::string operation, const platform::ComError& error);
 
   std::unique_ptr<platform::Connection> connection_;

@@ -1,16 +1,17 @@
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "config/host_paths.h"
-#include "config/properties_file.h"
 #include "database/ktr_database_interface.h"
 #include "database/ktr_exception.h"
 #include "driver/patch_log.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/processes.h"
+#include "platform/text.h"
 
 namespace qlx {
 namespace {
@@ -41,12 +42,13 @@ std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
-// The file's text with every white-space character removed.
+// Reads the output file into *text (only its first line when asked), with
+// every white-space character removed. False, with *text untouched, when the
+// file cannot be opened.
 bool ReadWithoutWhiteSpace(const std::string& path, bool first_line_only, std::string* text) {
-  bool opened = false;
-  *text = ReadWholeText(path, &opened);
-  if (!opened) return false;
-  if (first_line_only) *text = FirstLine(*text);
+  const platform::Result<std::string> whole = platform::ReadWholeText(path);
+  if (!whole) return false;
+  *text = first_line_only ? FirstLine(*whole) : *whole;
   RemoveWhiteSpace(*text);
   return true;
 }
@@ -73,10 +75,11 @@ std::string KTRDatabaseInterface::GetPassword() {
   output_files.Add(first_output);
   output_files.Add(add_on_directory + "\\pass2.txt");
 
-  uint32_t open_error = 0;
-  if (!platform::Current().files->Open(HostDirectory() + "\\config\\database.props", "r",
-                                       &open_error)) {
-    throw CKTRException(CKTRException::kSettingsFileNotOpened, open_error);
+  // The host's database settings only have to open; the file is closed again at once.
+  if (const auto settings =
+          platform::Current().files->Open(HostDirectory() + "\\config\\database.props", "r");
+      !settings) {
+    throw CKTRException(CKTRException::kSettingsFileNotOpened, settings.error());
   }
 
   std::string host_name;

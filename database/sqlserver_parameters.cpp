@@ -45,6 +45,9 @@ std::string KTRDatabaseInterface::GetSQLServerDatabaseParameters() {
   if (!opened) throw CKTRException(CKTRException::kSettingsFileNotOpened, open_error);
 
   std::string data_source;
+  // An instance value is "<host>\\<instance>" in the settings file, so one that
+  // is longer than the host name and the two backslashes names an instance;
+  // the host name alone, or with the backslashes and nothing after, does not.
   if (instance.size() > host_name_.size() + 2) {
     host_name_ = host_name_ + "\\" + InstancePart(instance);
     data_source = host_name_;

@@ -1,5 +1,7 @@
 #include "driver/patch_log.h"
 
+#include <utility>
+
 #include "driver/run_control.h"
 #include "platform/platform.h"
 #include "platform/system_messages.h"
@@ -16,7 +18,10 @@ constexpr char kNoSystemText[] = "Unknown error\r\n";
 }  // namespace
 
 std::unique_ptr<platform::File> OpenLog() {
-  return platform::Current().files->Open(kLogFileName, "a+");
+  platform::Result<std::unique_ptr<platform::File>> log =
+      platform::Current().files->Open(kLogFileName, "a+");
+  if (!log) return nullptr;
+  return std::move(*log);
 }
 
 bool WriteLogEntry(const std::string& entry) {

@@ -7,9 +7,11 @@
 namespace qlx {
 
 uint32_t ExecuteProgram(const std::string& command_line) {
-  const platform::ProgramOutcome outcome = platform::Current().processes->RunHidden(command_line);
-  if (outcome.failed) LogSystemError("ExecuteProgram", outcome.code);
-  return outcome.code;
+  const platform::Result<uint32_t> exit_code =
+      platform::Current().processes->RunHidden(command_line);
+  if (exit_code) return *exit_code;
+  LogSystemError("ExecuteProgram", exit_code.error());
+  return exit_code.error();
 }
 
 }  // namespace qlx

@@ -13,26 +13,24 @@ const char* const ServiceName = "OV Quellmark";
 
 namespace {
 
+// Logs a refusal under the operation's name and gives its code back.
+uint32_t Refused(const char* operation, uint32_t error) {
+  LogSystemError(operation, error);
+  return error;
+}
+
 // Opens the manager and the service, makes the request, and logs the first
 // refusal under the operation's name. Handles close on every path.
 template <typename Request>
 uint32_t RequestServiceChange(const std::string& service_name, const char* operation,
                               Request request) {
-  uint32_t error = 0;
-  std::unique_ptr<platform::ServiceManager> manager =
-      platform::Current().services->OpenManager(&error);
-  if (!manager) {
-    LogSystemError(operation, error);
-    return error;
-  }
-  std::unique_ptr<platform::Service> service = manager->OpenNamedService(service_name, &error);
-  if (!service) {
-    LogSystemError(operation, error);
-    return error;
-  }
-  error = request(*service);
-  if (error != 0) LogSystemError(operation, error);
-  return error;
+  const auto manager = platform::Current().services->OpenManager();
+  if (!manager) return Refused(operation, manager.error());
+  const auto service = (*manager)->OpenNamedService(service_name);
+  if (!service) return Refused(operation, service.error());
+  const platform::Result<> outcome = request(**service);
+  if (!outcome) return Refused(operation, outcome.error());
+  return 0;
 }
 
 }  // namespace

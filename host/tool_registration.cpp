@@ -1,6 +1,5 @@
 #include "host/tool_registration.h"
 
-#include <cstdint>
 #include <string>
 
 #include "config/host_paths.h"
@@ -27,14 +26,14 @@ bool RefreshToolRegistration() {
   const std::string host_directory = HostDirectory();
   if (ExecuteProgram(ZqtoolCommand("-r", host_directory)) != 0) return false;
 
-  const uint32_t copy_error =
+  const platform::Result<> copied =
       platform::Current().files->CopyReplacing(kNewToolFile, host_directory + kInstalledToolFile);
-  if (copy_error != 0) LogSystemError("RefreshToolRegistration", copy_error);
+  if (!copied) LogSystemError("RefreshToolRegistration", copied.error());
 
   // The definitions are added again even when the copy failed, so the tools
   // are never left unregistered.
   const bool added = ExecuteProgram(ZqtoolCommand("-a", host_directory)) == 0;
-  return added && copy_error == 0;
+  return added && copied;
 }
 
 }  // namespace qlx

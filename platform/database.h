@@ -7,10 +7,6 @@
 
 namespace qlx::platform {
 
-constexpr int32_t kEPointer = static_cast<int32_t>(0x80004003);
-constexpr int32_t kEOutOfMemory = static_cast<int32_t>(0x8007000E);
-constexpr int32_t kEFail = static_cast<int32_t>(0x80004005);
-
 // A failed database call: its HRESULT and, when the failing object left error
 // information, the description from it in the ANSI code page.
 class ComError {

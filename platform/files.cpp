@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace qlx::platform {
 namespace {
 
@@ -29,13 +31,13 @@ class StdioFile : public File {
 
 class StdioFiles : public Files {
  public:
-  std::unique_ptr<File> Open(const std::string& path, const char* mode, uint32_t* error) override {
-    UniqueFile file = OpenFile(path, mode, error);
-    if (!file) return nullptr;
-    return std::make_unique<StdioFile>(std::move(file));
+  Result<std::unique_ptr<File>> Open(const std::string& path, const char* mode) override {
+    Result<UniqueFile> file = OpenFile(path, mode);
+    if (!file) return Failure{file.error()};
+    return std::unique_ptr<File>(std::make_unique<StdioFile>(std::move(*file)));
   }
-  bool Remove(const std::string& path) override { return RemoveFile(path); }
-  uint32_t CopyReplacing(const std::string& from, const std::string& to) override {
+  Result<> Remove(const std::string& path) override { return RemoveFile(path); }
+  Result<> CopyReplacing(const std::string& from, const std::string& to) override {
     return CopyFileReplacing(from, to);
   }
 };
@@ -45,6 +47,15 @@ class StdioFiles : public Files {
 Files& SystemFiles() {
   static StdioFiles files;
   return files;
+}
+
+Result<std::string> ReadWholeText(const std::string& path) {
+  Result<std::unique_ptr<File>> file = Current().files->Open(path, "r");
+  if (!file) return Failure{file.error()};
+  std::string text;
+  std::string piece;
+  while ((*file)->ReadLine(kLineBufferSize, &piece)) text += piece;
+  return text;
 }
 
 }  // namespace qlx::platform

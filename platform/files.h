@@ -1,11 +1,17 @@
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "platform/result.h"
+#include "platform/unique_handle.h"
+
 namespace qlx::platform {
+
+// The program reads text as fgets does with a buffer of this many bytes: at
+// most 199 characters a read.
+constexpr int kLineBufferSize = 200;
 
 // An open file; closed when destroyed.
 class File {
@@ -28,26 +34,27 @@ class File {
 class Files {
  public:
   virtual ~Files() = default;
-  // Opens with a C stdio mode: "r" (text mode), "w" or "a+". Null on
-  // failure, with *error (when given) set.
-  virtual std::unique_ptr<File> Open(const std::string& path, const char* mode,
-                                     uint32_t* error = nullptr) = 0;
-  // Deletes the file; false when it could not be deleted (or did not exist).
-  virtual bool Remove(const std::string& path) = 0;
-  // Copies a file over another, replacing it; 0 or the Windows error code.
-  virtual uint32_t CopyReplacing(const std::string& from, const std::string& to) = 0;
+  // Opens with a C stdio mode: "r" (text mode), "w" or "a+".
+  virtual Result<std::unique_ptr<File>> Open(const std::string& path, const char* mode) = 0;
+  // Deletes the file; fails for a directory and for a file that is not there.
+  virtual Result<> Remove(const std::string& path) = 0;
+  // Copies a file over another, replacing it.
+  virtual Result<> CopyReplacing(const std::string& from, const std::string& to) = 0;
 };
 
 Files& SystemFiles();
 
-// The system's own calls behind SystemFiles(), on a C stdio stream.
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+// The whole text of a file opened for reading, through the files in force:
+// every line once, in pieces of at most 199 characters joined in order, as the
+// program has always read its output and setting files.
+Result<std::string> ReadWholeText(const std::string& path);
 
-UniqueFile OpenFile(const std::string& path, const char* mode, uint32_t* error = nullptr);
-bool RemoveFile(const std::string& path);
-uint32_t CopyFileReplacing(const std::string& from, const std::string& to);
+// The system's own calls behind SystemFiles(), on a C stdio stream.
+inline int CloseStream(std::FILE* file) { return std::fclose(file); }
+using UniqueFile = UniqueHandle<ClosedBy<std::FILE*, &CloseStream>>;
+
+Result<UniqueFile> OpenFile(const std::string& path, const char* mode);
+Result<> RemoveFile(const std::string& path);
+Result<> CopyFileReplacing(const std::string& from, const std::string& to);
 
 }  // namespace qlx::platform

@@ -10,19 +10,13 @@
 namespace qlx::platform {
 namespace {
 
+// The facilities in force: the system's own until a ScopedFacilities puts
+// others in their place.
 Facilities& InForce() {
-  static Facilities facilities = SystemFacilities();
+  static Facilities facilities{&SystemRegistry(),       &SystemServices(),     &SystemProcesses(),
+                               &SystemDatabaseDriver(), &SystemMessageTable(), &SystemFiles()};
   return facilities;
 }
-
-}  // namespace
-
-Facilities SystemFacilities() {
-  return Facilities{&SystemRegistry(),       &SystemServices(),     &SystemProcesses(),
-                    &SystemDatabaseDriver(), &SystemMessageTable(), &SystemFiles()};
-}
-
-namespace {
 
 class SystemMessages : public MessageTable {
  public:

@@ -25,9 +25,6 @@ struct Facilities {
 // The facilities in force: the system's unless a ScopedFacilities overrides them.
 const Facilities& Current();
 
-// The system's own facilities, as the program uses them.
-Facilities SystemFacilities();
-
 // Puts other facilities in force until it goes out of scope. A null member
 // keeps the facility that was in force before.
 class ScopedFacilities {

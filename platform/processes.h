@@ -3,22 +3,18 @@
 #include <cstdint>
 #include <string>
 
-namespace qlx::platform {
+#include "platform/result.h"
 
-// How a hidden program run ended: either the child's exit code, or the Windows
-// error code of the step that failed (the child could not be started, or its
-// exit code could not be read).
-struct ProgramOutcome {
-  bool failed = false;
-  uint32_t code = 0;
-};
+namespace qlx::platform {
 
 class Processes {
  public:
   virtual ~Processes() = default;
   // Starts the command line as a hidden child with the temporary directory as
-  // its working directory and waits for its end.
-  virtual ProgramOutcome RunHidden(const std::string& command_line) = 0;
+  // its working directory, waits for its end and gives its exit code. Fails
+  // with the Windows error code of the step that failed: the child could not
+  // be started, or its exit code could not be read.
+  virtual Result<uint32_t> RunHidden(const std::string& command_line) = 0;
   // Hands the line to the command interpreter ("/c" and the line) in the
   // current directory and console, and waits for it to end.
   virtual void RunCommandInterpreter(const std::string& line) = 0;

@@ -2,9 +2,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/result.h"
 
 namespace qlx::platform {
 
@@ -31,11 +32,10 @@ struct RegistryData {
 class RegistryKey {
  public:
   virtual ~RegistryKey() = default;
-  // The value's type and bytes, or nothing when the value does not exist or
-  // cannot be read.
-  virtual std::optional<RegistryData> QueryValue(const std::string& name) = 0;
-  // Stores the value under the name; false when the registry refuses it.
-  virtual bool SetValue(const std::string& name, const RegistryData& data) = 0;
+  // The value's type and bytes; fails with 2 when the value does not exist.
+  virtual Result<RegistryData> QueryValue(const std::string& name) = 0;
+  // Stores the value under the name.
+  virtual Result<> SetValue(const std::string& name, const RegistryData& data) = 0;
 };
 
 // What an opened key is used for: a reader needs no right to change values,
@@ -45,10 +45,10 @@ enum class KeyAccess { kQuery, kQueryAndSet };
 class Registry {
  public:
   virtual ~Registry() = default;
-  // Opens an existing key below HKEY_LOCAL_MACHINE; null when it does not
-  // exist or cannot be opened with the access asked for.
-  virtual std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path,
-                                                           KeyAccess access) = 0;
+  // Opens an existing key below HKEY_LOCAL_MACHINE; fails with 2 when it does
+  // not exist, with 5 when it cannot be opened with the access asked for.
+  virtual Result<std::unique_ptr<RegistryKey>> OpenLocalMachineKey(const std::string& path,
+                                                                   KeyAccess access) = 0;
 };
 
 Registry& SystemRegistry();

@@ -2,18 +2,23 @@
 
 #include <algorithm>
 
+#include "platform/posix/windows_command_line.h"
+
 namespace qlx::platform::posix {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // cmd skips these before the program name ("@" is its echo switch).
-bool IsLeadingFiller(char c) { return IsBlank(c) || c == ',' || c == ';' || c == '=' || c == '@'; }
+bool IsLeadingFiller(char c) {
+  return IsCommandLineBlank(c) || c == ',' || c == ';' || c == '=' || c == '@';
+}
 
 // A file name after a redirection sign ends at a blank or at the next
 // operator outside quotes.
-bool EndsTarget(char c) { return IsBlank(c) || c == '<' || c == '>' || c == '&' || c == '|'; }
+bool EndsTarget(char c) {
+  return IsCommandLineBlank(c) || c == '<' || c == '>' || c == '&' || c == '|';
+}
 
 // The line as cmd reads it: up to the first line feed (or NUL, where a C
 // string ends), without carriage returns.
@@ -68,7 +73,7 @@ class CommandParser {
   // redirection that follows it ("2>").
   void AppendPlain(char c) {
     std::string& text = result_.command_line;
-    const bool starts_word = text.empty() || IsBlank(text.back());
+    const bool starts_word = text.empty() || IsCommandLineBlank(text.back());
     text.push_back(c);
     handle_digit_ = IsDigit(c) && starts_word;
   }
@@ -117,7 +122,7 @@ class CommandParser {
 
   // The file name: quotes group and are removed, carets escape.
   std::string ReadTarget() {
-    while (pos_ < line_.size() && IsBlank(line_[pos_])) ++pos_;
+    while (pos_ < line_.size() && IsCommandLineBlank(line_[pos_])) ++pos_;
     std::string target;
     bool quoted = false;
     while (pos_ < line_.size() && (quoted || !EndsTarget(line_[pos_]))) {

@@ -13,6 +13,7 @@
 #include "platform/posix/odbc_connection_string.h"
 #include "platform/posix/odbc_errors.h"
 #include "platform/posix/odbc_handles.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::platform {
 namespace {
@@ -26,15 +27,15 @@ constexpr long kDefaultConnectionTimeout = 15;
 constexpr long kDefaultCommandTimeout = 30;
 
 ComError ObjectClosed() {
-  return ComError(odbc::kObjectClosed, "Operation is not allowed when the object is closed.");
+  return ComError(kAdObjectClosed, "Operation is not allowed when the object is closed.");
 }
 
 ComError ObjectOpen() {
-  return ComError(odbc::kObjectOpen, "Operation is not allowed when the object is open.");
+  return ComError(kAdObjectOpen, "Operation is not allowed when the object is open.");
 }
 
 ComError InvalidArgument() {
-  return ComError(odbc::kInvalidArgument,
+  return ComError(kAdInvalidArgument,
                   "Arguments are of the wrong type, are out of acceptable range, or are in "
                   "conflict with one another.");
 }
@@ -81,11 +82,10 @@ class OdbcConnection : public Connection {
 
   void Open() override {
     if (connection_) throw ObjectOpen();
-    const odbc::OdbcTarget target = odbc::TranslateConnectionString(connection_string_);
-    if (!target.error.empty()) throw ComError(kEFail, target.error);
+    const std::string odbc_connection_string = odbc::TranslateConnectionString(connection_string_);
     auto connection = std::make_unique<ConnectionHandle>(environment_);
     connection->SetLoginTimeout(static_cast<unsigned long>(connection_timeout_));
-    connection->Connect(target.connection_string);
+    connection->Connect(odbc_connection_string);
     connection_ = std::move(connection);
   }
 

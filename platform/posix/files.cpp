@@ -26,8 +26,6 @@
 namespace qlx::platform {
 namespace {
 
-constexpr std::size_t kCopyChunk = 64 * 1024;
-
 std::string NativePath(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
   return posix::Utf8FromAnsi(path);
@@ -36,7 +34,7 @@ std::string NativePath(std::string path) {
 // Windows tells a missing file (2) from a missing directory (3).
 uint32_t WindowsErrorForPath(int error_number, const std::string& native_path) {
   if (error_number == ENOENT && !posix::IsDirectory(posix::ParentDirectory(native_path))) {
-    return posix::kErrorPathNotFound;
+    return kErrorPathNotFound;
   }
   return posix::WindowsErrorFromErrno(error_number);
 }
@@ -57,7 +55,7 @@ bool IsTextModeRead(const std::string& mode) { return mode == "r" || mode == "rt
 std::FILE* OpenStream(const std::string& native_path, const char* mode) {
   if (IsTextModeRead(mode)) {
     posix::UniqueFd fd(::open(native_path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return nullptr;
+    if (!fd) return nullptr;
     if (IsDirectoryFd(fd.get())) {
       errno = EISDIR;
       return nullptr;
@@ -73,64 +71,62 @@ std::FILE* OpenStream(const std::string& native_path, const char* mode) {
   return file;
 }
 
-int CopyContents(int from_fd, int to_fd) {
-  char buffer[kCopyChunk];
-  for (;;) {
-    const ssize_t count = ::read(from_fd, buffer, sizeof buffer);
-    if (count == 0) return 0;
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (const int error = posix::WriteAll(to_fd, buffer, static_cast<std::size_t>(count))) {
-      return error;
-    }
-  }
-}
-
 // Windows refuses to overwrite a directory or a read-only file, whoever asks:
 // a file without any write bit is read-only even to root.
-uint32_t CheckReplaceableTarget(const std::string& target) {
+Result<> CheckReplaceableTarget(const std::string& target) {
   struct stat status {};
   if (::stat(target.c_str(), &status) != 0) {
-    return errno == ENOENT ? 0 : WindowsErrorForPath(errno, target);
+    if (errno == ENOENT) return {};
+    return Failure{WindowsErrorForPath(errno, target)};
   }
-  if (S_ISDIR(status.st_mode) || posix::IsWriteProtected(status)) return posix::kErrorAccessDenied;
-  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-    return posix::kErrorAccessDenied;
-  return 0;
+  if (S_ISDIR(status.st_mode) || posix::IsWriteProtected(status)) {
+    return Failure{kErrorAccessDenied};
+  }
+  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return Failure{kErrorAccessDenied};
+  }
+  return {};
 }
 
 }  // namespace
 
-UniqueFile OpenFile(const std::string& path, const char* mode, uint32_t* error) {
+Result<UniqueFile> OpenFile(const std::string& path, const char* mode) {
   const std::string native_path = NativePath(path);
   UniqueFile file(OpenStream(native_path, mode));
-  if (!file && error) *error = WindowsErrorForPath(errno, native_path);
+  if (!file) return Failure{WindowsErrorForPath(errno, native_path)};
   return file;
 }
 
-bool RemoveFile(const std::string& path) {
+Result<> RemoveFile(const std::string& path) {
+  const std::string native_path = NativePath(path);
   // unlink, not remove: a directory is no file to delete.
-  return ::unlink(NativePath(path).c_str()) == 0;
+  if (::unlink(native_path.c_str()) == 0) return {};
+  return Failure{WindowsErrorForPath(errno, native_path)};
 }
 
-uint32_t CopyFileReplacing(const std::string& from, const std::string& to) {
+Result<> CopyFileReplacing(const std::string& from, const std::string& to) {
   const std::string source_path = NativePath(from);
   const std::string target_path = NativePath(to);
   posix::UniqueFd source(::open(source_path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!source.valid()) return WindowsErrorForPath(errno, source_path);
+  if (!source) return Failure{WindowsErrorForPath(errno, source_path)};
   struct stat source_status {};
-  if (::fstat(source.get(), &source_status) != 0) return posix::WindowsErrorFromErrno(errno);
-  if (S_ISDIR(source_status.st_mode)) return posix::kErrorAccessDenied;
-  if (const uint32_t error = CheckReplaceableTarget(target_path)) return error;
+  if (::fstat(source.get(), &source_status) != 0) {
+    return Failure{posix::WindowsErrorFromErrno(errno)};
+  }
+  if (S_ISDIR(source_status.st_mode)) return Failure{kErrorAccessDenied};
+  if (const Result<> replaceable = CheckReplaceableTarget(target_path); !replaceable) {
+    return replaceable;
+  }
 
   posix::ReplaceOptions options;
   options.permissions = source_status.st_mode & 0777;
   const int error = posix::ReplaceFile(target_path, options, [&source](int target_fd) {
-    return CopyContents(source.get(), target_fd);
+    return posix::ReadToEnd(source.get(), [target_fd](const char* data, std::size_t size) {
+      return posix::WriteAll(target_fd, data, size);
+    });
   });
-  return error == 0 ? 0 : WindowsErrorForPath(error, target_path);
+  if (error != 0) return Failure{WindowsErrorForPath(error, target_path)};
+  return {};
 }
 
 }  // namespace qlx::platform

@@ -3,41 +3,31 @@
 #include <cstddef>
 #include <utility>
 
+#include "platform/database.h"
+#include "platform/posix/text_encoding.h"
+#include "platform/text.h"
+#include "platform/windows_codes.h"
+
 namespace qlx::platform::odbc {
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+constexpr char kNoProvider[] =
+    "[qlxpatch]Provider not specified: no data source name to connect to";
+constexpr char kBadFormat[] = "[qlxpatch]Format of the connection string is not valid: ";
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string TrimEnd(std::string text) {
-  while (!text.empty() && IsBlank(text.back())) text.pop_back();
-  return text;
-}
+// Names and keywords compare as Windows compares them, without regard to case.
+bool SameName(const std::string& a, const std::string& b) { return posix::EqualIgnoringCase(a, b); }
 
 // Reads an OLE DB connection string attribute by attribute.
 class Parser {
  public:
   explicit Parser(const std::string& text) : text_(text) {}
 
-  std::optional<std::vector<Attribute>> Parse(std::string* error) {
+  std::vector<Attribute> Parse() {
     std::vector<Attribute> attributes;
     while (SkipSeparators()) {
       std::optional<Attribute> attribute = ReadAttribute();
-      if (!attribute) {
-        if (error) *error = error_;
-        return std::nullopt;
-      }
+      if (!attribute) throw ComError(kEFail, kBadFormat + error_);
       attributes.push_back(std::move(*attribute));
     }
     return attributes;
@@ -47,12 +37,12 @@ class Parser {
   bool AtEnd() const { return pos_ >= text_.size(); }
   char Peek() const { return text_[pos_]; }
   void SkipBlanks() {
-    while (!AtEnd() && IsBlank(Peek())) ++pos_;
+    while (!AtEnd() && IsWhiteSpace(Peek())) ++pos_;
   }
 
   // Skips blanks and empty attributes; false at the end of the text.
   bool SkipSeparators() {
-    while (!AtEnd() && (IsBlank(Peek()) || Peek() == ';')) ++pos_;
+    while (!AtEnd() && (IsWhiteSpace(Peek()) || Peek() == ';')) ++pos_;
     return !AtEnd();
   }
 
@@ -75,12 +65,12 @@ class Parser {
         name += '=';
         ++pos_;
       } else {
-        name = TrimEnd(std::move(name));
+        TrimTrailingWhiteSpace(name);
         if (name.empty()) return Fail("an attribute has no name");
         return name;
       }
     }
-    return Fail("the attribute \"" + TrimEnd(name) + "\" has no \"=\"");
+    return Fail("the attribute \"" + TrimTrailingWhiteSpace(name) + "\" has no \"=\"");
   }
 
   std::optional<std::string> ReadValue(const std::string& name) {
@@ -98,7 +88,7 @@ class Parser {
   std::string ReadPlainValue() {
     std::string value;
     while (!AtEnd() && Peek() != ';') value += text_[pos_++];
-    return TrimEnd(std::move(value));
+    return TrimTrailingWhiteSpace(value);
   }
 
   std::optional<std::string> ReadQuotedValue(const std::string& name) {
@@ -127,10 +117,6 @@ class Parser {
   std::size_t pos_ = 0;
   std::string error_;
 };
-
-constexpr char kNoProvider[] =
-    "[qlxpatch]Provider not specified: no data source name to connect to";
-constexpr char kBadFormat[] = "[qlxpatch]Format of the connection string is not valid: ";
 
 // The ODBC form of one OLE DB attribute.
 Attribute Translate(const Attribute& attribute) {
@@ -162,15 +148,14 @@ void Merge(std::vector<Attribute>& attributes, Attribute attribute) {
 
 bool NeedsBraces(const std::string& value) {
   if (value.empty()) return false;
-  return value.find_first_of(";{}") != std::string::npos || IsBlank(value.front()) ||
-         IsBlank(value.back());
+  return value.find_first_of(";{}") != std::string::npos || IsWhiteSpace(value.front()) ||
+         IsWhiteSpace(value.back());
 }
 
 }  // namespace
 
-std::optional<std::vector<Attribute>> ParseOleDbConnectionString(const std::string& text,
-                                                                 std::string* error) {
-  return Parser(text).Parse(error);
+std::vector<Attribute> ParseOleDbConnectionString(const std::string& text) {
+  return Parser(text).Parse();
 }
 
 std::optional<std::string> ProviderOf(const std::vector<Attribute>& attributes) {
@@ -207,15 +192,11 @@ std::string OdbcConnectionString(const std::string& data_source,
   return text;
 }
 
-OdbcTarget TranslateConnectionString(const std::string& ole_db) {
-  std::string reason;
-  const std::optional<std::vector<Attribute>> attributes =
-      ParseOleDbConnectionString(ole_db, &reason);
-  if (!attributes) return OdbcTarget{"", "", kBadFormat + reason};
-  const std::optional<std::string> provider = ProviderOf(*attributes);
-  if (!provider || provider->empty()) return OdbcTarget{"", "", kNoProvider};
-  return OdbcTarget{*provider, OdbcConnectionString(*provider, TranslateAttributes(*attributes)),
-                    ""};
+std::string TranslateConnectionString(const std::string& ole_db) {
+  const std::vector<Attribute> attributes = ParseOleDbConnectionString(ole_db);
+  const std::optional<std::string> provider = ProviderOf(attributes);
+  if (!provider || provider->empty()) throw ComError(kEFail, kNoProvider);
+  return OdbcConnectionString(*provider, TranslateAttributes(attributes));
 }
 
 }  // namespace qlx::platform::odbc

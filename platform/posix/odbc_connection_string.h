@@ -19,14 +19,14 @@ struct Attribute {
   std::string value;
 };
 
-// The attributes of an OLE DB connection string, in their order, or nothing
-// when it is malformed (then *error says why). Attributes are separated by
+// The attributes of an OLE DB connection string, in their order. A malformed
+// string throws ComError(E_FAIL) saying why, as a provider refuses it when the
+// connection opens. Attributes are separated by
 // ";"; a name ends at the first "=" that is not doubled ("==" is an "=" in the
 // name); blanks around names and unquoted values are dropped; a value may
 // stand in double or single quotes, inside which the quote character doubled
 // stands for itself. Empty attributes (";;") are skipped.
-std::optional<std::vector<Attribute>> ParseOleDbConnectionString(const std::string& text,
-                                                                 std::string* error);
+std::vector<Attribute> ParseOleDbConnectionString(const std::string& text);
 
 // The value of the first "Provider" attribute (names compare without regard
 // to case), or nothing. OLE DB lets the first Provider count.
@@ -47,12 +47,9 @@ std::string OdbcValue(const std::string& value);
 std::string OdbcConnectionString(const std::string& data_source,
                                  const std::vector<Attribute>& attributes);
 
-// What SQLDriverConnect is given for an OLE DB connection string.
-struct OdbcTarget {
-  std::string data_source;        // the provider's name
-  std::string connection_string;  // empty when error is set
-  std::string error;              // why no connection can be attempted
-};
-OdbcTarget TranslateConnectionString(const std::string& ole_db);
+// What SQLDriverConnect is given for an OLE DB connection string. Throws
+// ComError(E_FAIL) saying why when no connection can be attempted: the string
+// is malformed or names no provider.
+std::string TranslateConnectionString(const std::string& ole_db);
 
 }  // namespace qlx::platform::odbc

@@ -1,9 +1,10 @@
 #include "platform/posix/odbc_errors.h"
 
 #include <algorithm>
-#include <cctype>
 
-#include "platform/database.h"
+#include "platform/posix/text_encoding.h"
+#include "platform/text.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::platform::odbc {
 namespace {
@@ -35,40 +36,35 @@ bool IsTimeOut(const Diagnostic& first, const FailureContext& context) {
 int32_t SQLiteHresult(int32_t native_error) {
   switch (native_error & 0xFF) {
     case 1:  // SQLITE_ERROR: no such table or column, syntax error
-      return kErrorsInCommand;
+      return kDbErrorsInCommand;
     case 19:  // SQLITE_CONSTRAINT
-      return kIntegrityViolation;
+      return kDbIntegrityViolation;
     case 23:  // SQLITE_AUTH
-      return kPermissionDenied;
+      return kDbPermissionDenied;
     default:
       return kEFail;
   }
 }
 
 int32_t DataExceptionHresult(const std::string& sqlstate) {
-  if (IsOneOf(sqlstate, {"22001", "22003"})) return kDataOverflow;
-  if (IsOneOf(sqlstate, {"22005", "22018", "22P02"})) return kCantConvertValue;
+  if (IsOneOf(sqlstate, {"22001", "22003"})) return kDbDataOverflow;
+  if (IsOneOf(sqlstate, {"22005", "22018", "22P02"})) return kDbCantConvertValue;
   return kEFail;
 }
 
 int32_t StatementHresult(const Diagnostic& first, const FailureContext& context) {
   const std::string& state = first.sqlstate;
-  if (IsTimeOut(first, context)) return kAbortLimitReached;
-  if (HasClass(state, "23")) return kIntegrityViolation;
-  if (state == "42501" || HasClass(state, "28")) return kPermissionDenied;
+  if (IsTimeOut(first, context)) return kDbAbortLimitReached;
+  if (HasClass(state, "23")) return kDbIntegrityViolation;
+  if (state == "42501" || HasClass(state, "28")) return kDbPermissionDenied;
   if (HasClass(state, "42") || HasClass(state, "37") || HasClass(state, "S0")) {
-    return kErrorsInCommand;
+    return kDbErrorsInCommand;
   }
   if (HasClass(state, "22")) return DataExceptionHresult(state);
   if (state == "HY000" && context.driver == DriverKind::kSQLite) {
     return SQLiteHresult(first.native_error);
   }
   return kEFail;
-}
-
-std::string WithoutTrailingBreaks(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
 }
 
 // psqlODBC reports every failed connection as 08001, with the server's
@@ -79,16 +75,14 @@ bool IsRefusedLogin(const Diagnostic& first) {
 }
 
 int32_t ConnectionHresult(const Diagnostic& first) {
-  return IsRefusedLogin(first) ? kAuthenticationFailed : kEFail;
+  return IsRefusedLogin(first) ? kDbAuthenticationFailed : kEFail;
 }
 
 }  // namespace
 
 DriverKind DriverKindOf(const std::string& driver_name) {
-  std::string lower = driver_name;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return Contains(lower, "sqlite") ? DriverKind::kSQLite : DriverKind::kOther;
+  return posix::ContainsIgnoringCase(driver_name, "sqlite") ? DriverKind::kSQLite
+                                                            : DriverKind::kOther;
 }
 
 int32_t HresultFor(const Diagnostic& first, const FailureContext& context) {
@@ -99,7 +93,7 @@ std::string DescriptionFor(const std::vector<Diagnostic>& records) {
   std::vector<std::string> lines;
   for (std::size_t i = 0; i < records.size(); ++i) {
     if (i > 0 && HasClass(records[i].sqlstate, "01")) continue;
-    std::string line = WithoutTrailingBreaks(records[i].message);
+    std::string line = WithoutTrailingLineBreaks(records[i].message);
     if (std::find(lines.begin(), lines.end(), line) == lines.end()) lines.push_back(line);
   }
   std::string description;

@@ -9,20 +9,6 @@
 
 namespace qlx::platform::odbc {
 
-// OLE DB and ADO results the ODBC failures are reported as.
-constexpr int32_t kErrorsInCommand = static_cast<int32_t>(0x80040E14);  // DB_E_ERRORSINCOMMAND
-constexpr int32_t kIntegrityViolation =
-    static_cast<int32_t>(0x80040E2F);  // DB_E_INTEGRITYVIOLATION
-constexpr int32_t kPermissionDenied =
-    static_cast<int32_t>(0x80040E09);  // DB_SEC_E_PERMISSIONDENIED
-constexpr int32_t kAbortLimitReached = static_cast<int32_t>(0x80040E31);  // DB_E_ABORTLIMITREACHED
-constexpr int32_t kDataOverflow = static_cast<int32_t>(0x80040E57);       // DB_E_DATAOVERFLOW
-constexpr int32_t kCantConvertValue = static_cast<int32_t>(0x80040E07);   // DB_E_CANTCONVERTVALUE
-constexpr int32_t kAuthenticationFailed = static_cast<int32_t>(0x80040E4D);  // DB_SEC_E_AUTH_FAILED
-constexpr int32_t kObjectClosed = static_cast<int32_t>(0x800A0E78);          // adErrObjectClosed
-constexpr int32_t kObjectOpen = static_cast<int32_t>(0x800A0E79);            // adErrObjectOpen
-constexpr int32_t kInvalidArgument = static_cast<int32_t>(0x800A0BB9);       // adErrInvalidArgument
-
 // One diagnostic record of a failed ODBC call.
 struct Diagnostic {
   std::string sqlstate;  // five characters

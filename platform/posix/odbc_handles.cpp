@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/posix/text_encoding.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::platform::odbc {
 namespace {
@@ -49,6 +50,17 @@ bool ReadRecord(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT number, Diagnost
   return true;
 }
 
+// The diagnostic records that the last call on a handle left, in order.
+std::vector<Diagnostic> ReadDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+  std::vector<Diagnostic> records;
+  Diagnostic record;
+  for (SQLSMALLINT number = 1; number <= kMostRecords; ++number) {
+    if (!ReadRecord(type, handle, number, &record)) break;
+    records.push_back(record);
+  }
+  return records;
+}
+
 // True when the last call failed only because the driver lacks the feature.
 bool Unsupported(SQLSMALLINT type, SQLHANDLE handle) {
   const std::vector<Diagnostic> records = ReadDiagnostics(type, handle);
@@ -67,16 +79,6 @@ std::string DriverName(SQLHDBC connection) {
 }
 
 }  // namespace
-
-std::vector<Diagnostic> ReadDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
-  std::vector<Diagnostic> records;
-  Diagnostic record;
-  for (SQLSMALLINT number = 1; number <= kMostRecords; ++number) {
-    if (!ReadRecord(type, handle, number, &record)) break;
-    records.push_back(record);
-  }
-  return records;
-}
 
 ComError ErrorFrom(SQLSMALLINT type, SQLHANDLE handle, const FailureContext& context) {
   const std::vector<Diagnostic> records = ReadDiagnostics(type, handle);

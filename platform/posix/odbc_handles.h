@@ -13,40 +13,18 @@
 
 #include "platform/database.h"
 #include "platform/posix/odbc_errors.h"
+#include "platform/unique_handle.h"
 
 namespace qlx::platform::odbc {
 
-// Owns one ODBC handle of the given type; frees it when destroyed or reset.
 template <SQLSMALLINT kType>
-class Handle {
- public:
-  Handle() = default;
-  explicit Handle(SQLHANDLE handle) : handle_(handle) {}
-  ~Handle() { Reset(); }
-  Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  Handle& operator=(Handle&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
+SQLRETURN FreeHandle(SQLHANDLE handle) {
+  return SQLFreeHandle(kType, handle);
+}
 
-  SQLHANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  void Reset() {
-    if (handle_ != nullptr) SQLFreeHandle(kType, handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  SQLHANDLE handle_ = nullptr;
-};
-
-// The diagnostic records that the last call on a handle left, in order.
-std::vector<Diagnostic> ReadDiagnostics(SQLSMALLINT type, SQLHANDLE handle);
+// One ODBC handle of the given type (SQL_HANDLE_ENV, _DBC, _STMT).
+template <SQLSMALLINT kType>
+using Handle = UniqueHandle<ClosedBy<SQLHANDLE, &FreeHandle<kType>>>;
 
 // The failure of the last call on a handle as the program sees it.
 ComError ErrorFrom(SQLSMALLINT type, SQLHANDLE handle, const FailureContext& context);
@@ -96,7 +74,7 @@ class StatementHandle {
   explicit StatementHandle(const ConnectionHandle& connection);
 
   bool freed() const { return !handle_; }
-  void Free() { handle_.Reset(); }
+  void Free() { handle_.reset(); }
   // Ignored by drivers that do not support it; 0 means no limit.
   void SetQueryTimeout(unsigned long seconds);
   void ExecDirect(const std::string& statement);

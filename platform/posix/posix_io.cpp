@@ -8,29 +8,11 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/posix/windows_errors.h"
+
 namespace qlx::platform::posix {
 
-UniqueFd::~UniqueFd() { Close(); }
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
-int UniqueFd::Release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-int UniqueFd::Close() {
-  if (fd_ < 0) return 0;
-  const int result = ::close(Release());
-  return result == 0 ? 0 : errno;
-}
+int CloseDescriptor(int fd) { return ::close(fd) == 0 ? 0 : errno; }
 
 namespace {
 
@@ -47,7 +29,7 @@ class TemporaryFile {
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
-    fd_.Close();
+    fd_.close();
     if (!path_.empty() && !kept_) ::unlink(path_.c_str());
   }
 
@@ -62,7 +44,7 @@ class TemporaryFile {
   }
   int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }
-  int CloseFd() { return fd_.Close(); }
+  int CloseFd() { return fd_.close(); }
   void Keep() { kept_ = true; }
 
  private:
@@ -100,24 +82,29 @@ void CopyOwner(int fd, const std::string& from_path) {
 
 }  // namespace
 
-std::optional<std::string> ReadWholeFile(const std::string& path, int* error_number) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) {
-    *error_number = errno;
-    return std::nullopt;
-  }
-  std::string contents;
+int ReadToEnd(int fd, const ChunkSink& take) {
   char buffer[kReadChunk];
   for (;;) {
-    const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
-    if (count == 0) return contents;
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count == 0) return 0;
     if (count < 0) {
       if (errno == EINTR) continue;
-      *error_number = errno;
-      return std::nullopt;
+      return errno;
     }
-    contents.append(buffer, static_cast<std::size_t>(count));
+    if (const int error = take(buffer, static_cast<std::size_t>(count))) return error;
   }
+}
+
+Result<std::string> ReadWholeFile(const std::string& path) {
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return Failure{WindowsErrorFromErrno(errno)};
+  std::string contents;
+  const int error = ReadToEnd(fd.get(), [&contents](const char* data, std::size_t size) {
+    contents.append(data, size);
+    return 0;
+  });
+  if (error != 0) return Failure{WindowsErrorFromErrno(error)};
+  return contents;
 }
 
 int WriteAll(int fd, const char* data, std::size_t size) {

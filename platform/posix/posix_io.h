@@ -2,37 +2,32 @@
 
 #include <cstddef>
 #include <functional>
-#include <optional>
 #include <string>
+
+#include "platform/result.h"
+#include "platform/unique_handle.h"
 
 struct stat;
 
 namespace qlx::platform::posix {
 
+// Closes the descriptor: 0, or the errno of the failed close (a write may
+// fail only here).
+int CloseDescriptor(int fd);
+
 // An open file descriptor; closed when destroyed.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd();
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
+using UniqueFd = UniqueHandle<ClosedBy<int, &CloseDescriptor, -1>>;
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int Release();
-  // Closes now; 0 or the errno of the failed close (a write may surface here).
-  int Close();
+// Reads the descriptor to its end and hands every chunk read, in order, to
+// `take`, which returns 0 or an errno that ends the reading. A read that a
+// signal interrupts is made again. 0, or the errno of the failed read or the
+// one `take` returned.
+using ChunkSink = std::function<int(const char* data, std::size_t size)>;
+int ReadToEnd(int fd, const ChunkSink& take);
 
- private:
-  int fd_ = -1;
-};
-
-// The file's whole contents, or nothing with *error_number set to the errno
-// of the failure (a directory gives EISDIR).
-std::optional<std::string> ReadWholeFile(const std::string& path, int* error_number);
+// The file's whole contents, or the Windows error code of the failure (a
+// directory gives access denied, as it does on Windows).
+Result<std::string> ReadWholeFile(const std::string& path);
 
 // Writes all bytes; 0 or the errno of the failed write.
 int WriteAll(int fd, const char* data, std::size_t size);

@@ -7,7 +7,7 @@
 #include <cerrno>
 
 #include "platform/posix/posix_io.h"
-#include "platform/posix/windows_errors.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::platform::posix {
 namespace {
@@ -21,17 +21,18 @@ bool IsPrivate(const struct stat& info) {
 
 }  // namespace
 
-uint32_t PreparePrivateDirectory(const std::string& path) {
+Result<> PreparePrivateDirectory(const std::string& path) {
+  const Failure unusable{kErrorDirectory};
   const bool created = ::mkdir(path.c_str(), kOwnerOnly) == 0;
-  if (!created && errno != EEXIST) return kErrorDirectory;
+  if (!created && errno != EEXIST) return unusable;
   // Opened without following a link, so what is checked is what is used.
   const UniqueFd directory(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!directory.valid()) return kErrorDirectory;
+  if (!directory) return unusable;
   // The umask may have taken the owner's own bits away.
-  if (created && ::fchmod(directory.get(), kOwnerOnly) != 0) return kErrorDirectory;
+  if (created && ::fchmod(directory.get(), kOwnerOnly) != 0) return unusable;
   struct stat info = {};
-  if (::fstat(directory.get(), &info) != 0 || !IsPrivate(info)) return kErrorDirectory;
-  return 0;
+  if (::fstat(directory.get(), &info) != 0 || !IsPrivate(info)) return unusable;
+  return {};
 }
 
 }  // namespace qlx::platform::posix

@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,6 +40,7 @@
 #include "platform/posix/windows_errors.h"
 #include "platform/processes.h"
 #include "platform/system_messages.h"
+#include "platform/text.h"
 
 extern char** environ;
 
@@ -110,7 +110,7 @@ class ScopedDefaultChildSignal {
 // A descriptor that cannot be one of the standard handles, so that putting
 // the handles in place in the child never overwrites another source.
 UniqueFd AboveStandardHandles(UniqueFd fd) {
-  if (!fd.valid() || fd.get() >= kFirstNonStandardFd) return fd;
+  if (!fd || fd.get() >= kFirstNonStandardFd) return fd;
   return UniqueFd(::fcntl(fd.get(), F_DUPFD_CLOEXEC, kFirstNonStandardFd));
 }
 
@@ -118,14 +118,12 @@ UniqueFd AboveStandardHandles(UniqueFd fd) {
 // interpreter's redirections put in their place (held here close-on-exec).
 class ChildHandles {
  public:
-  int Current(int handle) const {
-    return redirected_[handle].valid() ? redirected_[handle].get() : handle;
-  }
+  int Current(int handle) const { return redirected_[handle] ? redirected_[handle].get() : handle; }
   void Redirect(int handle, UniqueFd fd) { redirected_[handle] = std::move(fd); }
   // Each redirected handle becomes a copy of its file in the child.
   int AddTo(SpawnFileActions& actions) const {
     for (int handle = 0; handle < kFirstNonStandardFd; ++handle) {
-      if (!redirected_[handle].valid()) continue;
+      if (!redirected_[handle]) continue;
       const int fd = redirected_[handle].get();
       if (const int error = ::posix_spawn_file_actions_adddup2(actions.get(), fd, handle)) {
         return error;
@@ -204,12 +202,12 @@ uint32_t ExitCodeOf(int status) {
   return kSignalExitBase;
 }
 
-ProgramOutcome WaitForExit(pid_t child) {
+Result<uint32_t> WaitForExit(pid_t child) {
   int status = 0;
   while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return ProgramOutcome{true, posix::WindowsErrorFromErrno(errno)};
+    if (errno != EINTR) return Failure{posix::WindowsErrorFromErrno(errno)};
   }
-  return ProgramOutcome{false, ExitCodeOf(status)};
+  return ExitCodeOf(status);
 }
 
 // --- plain command lines ------------------------------------------------------
@@ -223,15 +221,15 @@ std::string ProgramPath(const std::string& program) {
   return error ? program : (current / program).string();
 }
 
-ProgramOutcome RunProgram(const std::string& command_line, const std::string& directory) {
+Result<uint32_t> RunProgram(const std::string& command_line, const std::string& directory) {
   const std::vector<std::string> arguments = posix::SplitWindowsCommandLine(command_line);
-  if (arguments.empty()) return ProgramOutcome{true, posix::kErrorFileNotFound};
+  if (arguments.empty()) return Failure{kErrorFileNotFound};
   const ChildStart start{
       ProgramPath(arguments.front()), arguments, &directory, nullptr, true, true};
   const ScopedDefaultChildSignal child_signal;
   pid_t child = 0;
   if (const int error = Spawn(start, &child)) {
-    return ProgramOutcome{true, posix::WindowsErrorFromErrno(error)};
+    return Failure{posix::WindowsErrorFromErrno(error)};
   }
   return WaitForExit(child);
 }
@@ -239,12 +237,17 @@ ProgramOutcome RunProgram(const std::string& command_line, const std::string& di
 // --- the command interpreter --------------------------------------------------
 
 // Windows' variable names ignore case: the exact name first, then any case.
+// Names and values are UTF-8 here.
 std::optional<std::string> EnvironmentValue(const std::string& name) {
   if (const char* value = std::getenv(name.c_str())) return std::string(value);
+  const std::u16string wide_name = posix::Utf16FromUtf8(name);
   for (char** entry = environ; entry && *entry; ++entry) {
     const char* equals = std::strchr(*entry, '=');
-    if (!equals || static_cast<std::size_t>(equals - *entry) != name.size()) continue;
-    if (::strncasecmp(*entry, name.c_str(), name.size()) == 0) return std::string(equals + 1);
+    if (!equals) continue;
+    const std::string entry_name(*entry, static_cast<std::size_t>(equals - *entry));
+    if (posix::EqualIgnoringCase(posix::Utf16FromUtf8(entry_name), wide_name)) {
+      return std::string(equals + 1);
+    }
   }
   return std::nullopt;
 }
@@ -284,8 +287,8 @@ std::optional<std::string> FindProgram(const std::string& name, const std::strin
 
 // The system's text for the code on one line, "%1" standing for the program.
 std::string MessageFor(uint32_t code, const std::string& program = "") {
-  std::string text = SystemMessageText(code).value_or("Error " + std::to_string(code) + ".");
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  std::string text = WithoutTrailingLineBreaks(
+      SystemMessageText(code).value_or("Error " + std::to_string(code) + "."));
   if (const std::size_t insert = text.find("%1"); insert != std::string::npos) {
     text.replace(insert, 2, program);
   }
@@ -294,15 +297,15 @@ std::string MessageFor(uint32_t code, const std::string& program = "") {
 
 // Writes the interpreter's complaint where its standard error goes, and ends
 // the request with the exit code.
-ProgramOutcome Complain(int fd, const std::string& text, uint32_t exit_code) {
+Result<uint32_t> Complain(int fd, const std::string& text, uint32_t exit_code) {
   const std::string line = text + "\n";
   posix::WriteAll(fd, line.data(), line.size());
-  return ProgramOutcome{false, exit_code};
+  return exit_code;
 }
 
 std::string RedirectionPath(const std::string& target, const std::string& directory) {
   // "nul" is Windows' null device in every directory.
-  if (::strcasecmp(target.c_str(), "nul") == 0) return "/dev/null";
+  if (posix::EqualIgnoringCase(target, "nul")) return "/dev/null";
   return InDirectory(directory, target);
 }
 
@@ -313,15 +316,15 @@ UniqueFd OpenOutput(const std::string& path, bool append, int* error) {
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     UniqueFd created(
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kRedirectionFileMode));
-    if (created.valid()) {
+    if (created) {
       if (::fchmod(created.get(), kRedirectionFileMode) == 0) return created;
       *error = errno;
       return UniqueFd();
     }
     if (errno != EEXIST) break;
     UniqueFd existing(::open(path.c_str(), O_WRONLY | O_CLOEXEC | (append ? O_APPEND : O_TRUNC)));
-    if (existing.valid() || errno != ENOENT) {
-      if (!existing.valid()) *error = errno;
+    if (existing || errno != ENOENT) {
+      if (!existing) *error = errno;
       return existing;
     }
   }
@@ -331,7 +334,7 @@ UniqueFd OpenOutput(const std::string& path, bool append, int* error) {
 
 UniqueFd OpenInput(const std::string& path, int* error) {
   UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) *error = errno;
+  if (!file) *error = errno;
   return file;
 }
 
@@ -341,47 +344,47 @@ UniqueFd OpenInput(const std::string& path, int* error) {
 uint32_t RedirectionError(int error, const Redirection& redirection, const std::string& path) {
   if (error != ENOENT) return posix::WindowsErrorFromErrno(error);
   const bool reading = redirection.kind == Redirection::Kind::kRead;
-  return reading && posix::IsDirectory(posix::ParentDirectory(path)) ? posix::kErrorFileNotFound
-                                                                     : posix::kErrorPathNotFound;
+  return reading && posix::IsDirectory(posix::ParentDirectory(path)) ? kErrorFileNotFound
+                                                                     : kErrorPathNotFound;
 }
 
-// Puts one redirection in place; 0 or the Windows code of the failure.
-uint32_t Redirect(const Redirection& redirection, const std::string& directory,
+// Puts one redirection in place.
+Result<> Redirect(const Redirection& redirection, const std::string& directory,
                   ChildHandles& handles) {
   if (redirection.kind == Redirection::Kind::kCopy) {
     const int source = handles.Current(redirection.source);
     UniqueFd copy(::fcntl(source, F_DUPFD_CLOEXEC, kFirstNonStandardFd));
-    if (!copy.valid()) return posix::WindowsErrorFromErrno(errno);
+    if (!copy) return Failure{posix::WindowsErrorFromErrno(errno)};
     handles.Redirect(redirection.handle, std::move(copy));
-    return 0;
+    return {};
   }
   const std::string path = RedirectionPath(redirection.target, directory);
   int error = 0;
   UniqueFd file = redirection.kind == Redirection::Kind::kRead
                       ? OpenInput(path, &error)
                       : OpenOutput(path, redirection.kind == Redirection::Kind::kAppend, &error);
-  if (!file.valid()) return RedirectionError(error, redirection, path);
+  if (!file) return Failure{RedirectionError(error, redirection, path)};
   handles.Redirect(redirection.handle, AboveStandardHandles(std::move(file)));
-  return 0;
+  return {};
 }
 
 // Carries out a request as cmd /c does in `directory`. A hidden run (the
 // program runner's) makes it the child's working directory and gives the
 // child a process group of its own; otherwise the child shares ours. The
 // result is the interpreter's: the program's exit code, or its own.
-ProgramOutcome RunRequest(const std::string& request, const std::string& directory, bool hidden) {
+Result<uint32_t> RunRequest(const std::string& request, const std::string& directory, bool hidden) {
   const posix::InterpretedCommand command = posix::InterpretRequest(request, EnvironmentValue);
   if (!command.refusal.empty()) {
     return Complain(kStandardError, command.refusal, kInterpreterFailure);
   }
   ChildHandles handles;
   for (const Redirection& redirection : command.redirections) {
-    if (const uint32_t error = Redirect(redirection, directory, handles)) {
-      return Complain(kStandardError, MessageFor(error), kInterpreterFailure);
+    if (const Result<> redirected = Redirect(redirection, directory, handles); !redirected) {
+      return Complain(kStandardError, MessageFor(redirected.error()), kInterpreterFailure);
     }
   }
   const std::vector<std::string> arguments = posix::SplitWindowsCommandLine(command.command_line);
-  if (arguments.empty()) return ProgramOutcome{false, 0};
+  if (arguments.empty()) return 0u;
   const std::string& name = arguments.front();
   const std::optional<std::string> program = FindProgram(name, directory);
   if (!program) {
@@ -417,14 +420,15 @@ std::optional<std::string> TemporaryDirectory() {
     return posix::IsDirectory(configured) ? std::optional<std::string>(configured) : std::nullopt;
   }
   const std::string own = "/tmp/qlxpatch-" + std::to_string(::geteuid());
-  return posix::PreparePrivateDirectory(own) == 0 ? std::optional<std::string>(own) : std::nullopt;
+  if (!posix::PreparePrivateDirectory(own)) return std::nullopt;
+  return own;
 }
 
 class SystemProcessRunner : public Processes {
  public:
-  ProgramOutcome RunHidden(const std::string& command_line) override {
+  Result<uint32_t> RunHidden(const std::string& command_line) override {
     const std::optional<std::string> directory = TemporaryDirectory();
-    if (!directory) return ProgramOutcome{true, posix::kErrorDirectory};
+    if (!directory) return Failure{kErrorDirectory};
     const std::string line = posix::Utf8FromAnsi(command_line);
     if (const auto request = posix::CommandInterpreterRequest(line)) {
       return RunRequest(*request, *directory, true);

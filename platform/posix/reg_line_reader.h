@@ -2,10 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
+
+#include "platform/posix/posix_io.h"
 
 namespace qlx::platform::posix {
 
@@ -32,7 +33,7 @@ class RegLineReader {
  public:
   // Receives every byte read, in file order, before it is looked at; returns
   // 0 or the errno that ends the reading.
-  using Sink = std::function<int(const char* data, std::size_t size)>;
+  using Sink = ChunkSink;
 
   RegLineReader(int fd, std::size_t unit_size, Sink sink = nullptr);
 

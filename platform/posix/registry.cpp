@@ -20,6 +20,7 @@
 #include "platform/posix/posix_io.h"
 #include "platform/posix/reg_file.h"
 #include "platform/posix/text_encoding.h"
+#include "platform/posix/windows_errors.h"
 #include "platform/registry.h"
 
 namespace qlx::platform {
@@ -27,18 +28,11 @@ namespace {
 
 constexpr char kRegistryFileVariable[] = "QLX_REGISTRY_FILE";
 constexpr char kDefaultRegistryFile[] = "/etc/qlxpatch/registry.reg";
-constexpr unsigned kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
-
-bool IsWriteProtected(const std::string& file_path) {
-  struct stat status {};
-  return ::stat(file_path.c_str(), &status) == 0 && (status.st_mode & kAnyWrite) == 0;
-}
-
 // The file opened for one request; invalid unless it is a regular file.
 posix::UniqueFd OpenExport(const std::string& file_path) {
   posix::UniqueFd fd(::open(file_path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status {};
-  if (!fd.valid() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return {};
+  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return {};
   ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   return fd;
 }
@@ -85,24 +79,24 @@ class FileRegistryKey : public RegistryKey {
   FileRegistryKey(std::string file_path, std::string key_path)
       : file_path_(std::move(file_path)), key_path_(std::move(key_path)) {}
 
-  std::optional<RegistryData> QueryValue(const std::string& name) override {
+  Result<RegistryData> QueryValue(const std::string& name) override {
     const posix::UniqueFd fd = OpenExport(file_path_);
-    if (!fd.valid()) return std::nullopt;
+    if (!fd) return Failure{kErrorFileNotFound};
     last_found_ = posix::FindValueDefinition(fd.get(), key_path_, name);
     last_name_ = name;
-    if (!last_found_) return std::nullopt;
+    if (!last_found_) return Failure{kErrorFileNotFound};
     return last_found_->data;
   }
 
   // Only an existing value is changed; nothing is created.
-  bool SetValue(const std::string& name, const RegistryData& data) override {
-    if (IsWriteProtected(file_path_)) return false;
+  Result<> SetValue(const std::string& name, const RegistryData& data) override {
+    if (posix::IsWriteProtected(file_path_)) return Failure{kErrorAccessDenied};
     const posix::UniqueFd fd = OpenExport(file_path_);
     struct stat before {};
-    if (!fd.valid() || ::fstat(fd.get(), &before) != 0) return false;
+    if (!fd || ::fstat(fd.get(), &before) != 0) return Failure{kErrorFileNotFound};
     std::optional<posix::RegValueDefinition> plan = PlanFor(fd.get(), name);
     last_found_.reset();
-    if (!plan) return false;
+    if (!plan) return Failure{kErrorFileNotFound};
     posix::ReplaceOptions options;
     options.permissions = before.st_mode & 07777;
     options.keep_owner = true;
@@ -111,7 +105,8 @@ class FileRegistryKey : public RegistryKey {
       if (copy_error != 0) return copy_error;
       return UnchangedSince(before, fd.get(), file_path_) ? 0 : EAGAIN;
     });
-    return error == 0;
+    if (error != 0) return Failure{posix::WindowsErrorFromErrno(error)};
+    return {};
   }
 
  private:
@@ -130,13 +125,16 @@ class FileRegistryKey : public RegistryKey {
 
 class FileRegistry : public Registry {
  public:
-  std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path,
-                                                   KeyAccess access) override {
+  Result<std::unique_ptr<RegistryKey>> OpenLocalMachineKey(const std::string& path,
+                                                           KeyAccess access) override {
     std::string file_path = posix::EnvironmentOr(kRegistryFileVariable, kDefaultRegistryFile);
-    if (access == KeyAccess::kQueryAndSet && IsWriteProtected(file_path)) return nullptr;
+    if (access == KeyAccess::kQueryAndSet && posix::IsWriteProtected(file_path)) {
+      return Failure{kErrorAccessDenied};
+    }
     const posix::UniqueFd fd = OpenExport(file_path);
-    if (!fd.valid() || !posix::ExportHasKey(fd.get(), path)) return nullptr;
-    return std::make_unique<FileRegistryKey>(std::move(file_path), path);
+    if (!fd || !posix::ExportHasKey(fd.get(), path)) return Failure{kErrorFileNotFound};
+    return std::unique_ptr<RegistryKey>(
+        std::make_unique<FileRegistryKey>(std::move(file_path), path));
   }
 };
 

@@ -1,7 +1,8 @@
 // The service control manager as a text file, named by QLX_SERVICES_FILE
 // (default /etc/qlxpatch/services), one service a line: "Name=running" or
-// "Name=stopped". Lines starting with "#" or ";" are comments. The name may hold blanks and
-// compares case-insensitively; blanks around the name and the state are ignored. Any other line
+// "Name=stopped". Lines starting with "#" or ";" are comments. The name may
+// hold blanks and compares case-insensitively; white space around the name
+// and the state is ignored (a CR LF file reads as an LF one). Any other line
 // (blank, a comment, another state) is no service and is kept as it is.
 //
 // The manager opens whenever the file can be read or does not exist; a file
@@ -9,11 +10,10 @@
 // permission bits (root included), refuses the manager with "access denied"
 // (5), as the real manager refuses a caller without the rights. A missing
 // file holds no service. The file is UTF-8, as Linux text is; the program's
-// names are ANSI (Windows-1252). A start or stop rewrites the file beside the old one and
-// renames it into place; a file that cannot be rewritten gives 5. There are
-// no pending states: a change is complete once the call returns.
+// names are ANSI (Windows-1252). A start or stop rewrites the file beside the
+// old one and renames it into place; a file that cannot be rewritten gives 5.
+// There are no pending states: a change is complete once the call returns.
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -22,8 +22,9 @@
 
 #include "platform/posix/posix_io.h"
 #include "platform/posix/text_encoding.h"
-#include "platform/posix/windows_errors.h"
 #include "platform/services.h"
+#include "platform/text.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::platform {
 namespace {
@@ -33,14 +34,13 @@ constexpr char kDefaultServicesFile[] = "/etc/qlxpatch/services";
 constexpr char kRunning[] = "running";
 constexpr char kStopped[] = "stopped";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 bool IsCommentStart(char c) { return c == '#' || c == ';'; }
 
-// [begin, end) of the text with the blanks around it left out.
+// [begin, end) of the text with the white space around it left out.
 std::pair<std::size_t, std::size_t> TrimmedRange(const std::string& text, std::size_t begin,
                                                  std::size_t end) {
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
+  while (begin < end && IsWhiteSpace(text[begin])) ++begin;
+  while (end > begin && IsWhiteSpace(text[end - 1])) --end;
   return {begin, end};
 }
 
@@ -84,24 +84,21 @@ std::vector<std::string> SplitLinesKeepingEnds(const std::string& text) {
 
 // The file as lines, or the Windows code of why it cannot be read. A file
 // that does not exist holds no line.
-struct ServicesFile {
-  uint32_t error = 0;
-  std::vector<std::string> lines;
-};
+using ServicesFile = std::vector<std::string>;
 
-ServicesFile ReadServicesFile(const std::string& path) {
-  int error_number = 0;
-  const std::optional<std::string> text = posix::ReadWholeFile(path, &error_number);
-  if (text) return ServicesFile{0, SplitLinesKeepingEnds(*text)};
-  const bool missing = error_number == ENOENT || error_number == ENOTDIR;
-  return ServicesFile{missing ? 0 : posix::kErrorAccessDenied, {}};
+Result<ServicesFile> ReadServicesFile(const std::string& path) {
+  const Result<std::string> text = posix::ReadWholeFile(path);
+  if (text) return SplitLinesKeepingEnds(*text);
+  const bool missing = text.error() == kErrorFileNotFound || text.error() == kErrorPathNotFound;
+  if (missing) return ServicesFile{};
+  return Failure{kErrorAccessDenied};
 }
 
 // The line of the named service, if the file has one.
-std::optional<std::size_t> FindService(const ServicesFile& file, const std::string& name) {
+std::optional<std::size_t> FindService(const ServicesFile& lines, const std::string& name) {
   const std::u16string wide_name = posix::Utf16FromAnsi(name);
-  for (std::size_t i = 0; i < file.lines.size(); ++i) {
-    const std::optional<ServiceLine> service = ParseServiceLine(file.lines[i]);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::optional<ServiceLine> service = ParseServiceLine(lines[i]);
     if (service && posix::EqualIgnoringCase(posix::Utf16FromUtf8(service->name), wide_name)) {
       return i;
     }
@@ -124,30 +121,28 @@ class FileService : public Service {
   FileService(std::string file_path, std::string name)
       : file_path_(std::move(file_path)), name_(std::move(name)) {}
 
-  uint32_t Stop() override { return ChangeState(/*running=*/false, posix::kErrorServiceNotActive); }
-  uint32_t Start() override {
-    return ChangeState(/*running=*/true, posix::kErrorServiceAlreadyRunning);
-  }
+  Result<> Stop() override { return ChangeState(/*running=*/false, kErrorServiceNotActive); }
+  Result<> Start() override { return ChangeState(/*running=*/true, kErrorServiceAlreadyRunning); }
   void WaitWhileStopPending(std::chrono::milliseconds /*limit*/) override {}
 
  private:
   // Moves the service to the new state; `already_there` is the code for a
   // service that is in that state already.
-  uint32_t ChangeState(bool running, uint32_t already_there) {
-    ServicesFile file = ReadServicesFile(file_path_);
-    if (file.error != 0) return file.error;
-    const std::optional<std::size_t> index = FindService(file, name_);
-    if (!index) return posix::kErrorServiceDoesNotExist;
-    std::string& line = file.lines[*index];
+  Result<> ChangeState(bool running, uint32_t already_there) {
+    Result<ServicesFile> lines = ReadServicesFile(file_path_);
+    if (!lines) return Failure{lines.error()};
+    const std::optional<std::size_t> index = FindService(*lines, name_);
+    if (!index) return Failure{kErrorServiceDoesNotExist};
+    std::string& line = (*lines)[*index];
     const ServiceLine service = *ParseServiceLine(line);
-    if (service.running == running) return already_there;
-    if (posix::IsWriteProtected(file_path_)) return posix::kErrorAccessDenied;
+    if (service.running == running) return Failure{already_there};
+    if (posix::IsWriteProtected(file_path_)) return Failure{kErrorAccessDenied};
     line.replace(service.state_begin, service.state_end - service.state_begin,
                  running ? kRunning : kStopped);
-    if (posix::ReplaceFileContents(file_path_, Joined(file.lines)) != 0) {
-      return posix::kErrorAccessDenied;
+    if (posix::ReplaceFileContents(file_path_, Joined(*lines)) != 0) {
+      return Failure{kErrorAccessDenied};
     }
-    return 0;
+    return {};
   }
 
   std::string file_path_;
@@ -158,13 +153,11 @@ class FileServiceManager : public ServiceManager {
  public:
   explicit FileServiceManager(std::string file_path) : file_path_(std::move(file_path)) {}
 
-  std::unique_ptr<Service> OpenNamedService(const std::string& name, uint32_t* error) override {
-    const ServicesFile file = ReadServicesFile(file_path_);
-    uint32_t code = file.error;
-    if (code == 0 && !FindService(file, name)) code = posix::kErrorServiceDoesNotExist;
-    if (error) *error = code;
-    if (code != 0) return nullptr;
-    return std::make_unique<FileService>(file_path_, name);
+  Result<std::unique_ptr<Service>> OpenNamedService(const std::string& name) override {
+    const Result<ServicesFile> lines = ReadServicesFile(file_path_);
+    if (!lines) return Failure{lines.error()};
+    if (!FindService(*lines, name)) return Failure{kErrorServiceDoesNotExist};
+    return std::unique_ptr<Service>(std::make_unique<FileService>(file_path_, name));
   }
 
  private:
@@ -173,13 +166,14 @@ class FileServiceManager : public ServiceManager {
 
 class FileServices : public Services {
  public:
-  std::unique_ptr<ServiceManager> OpenManager(uint32_t* error) override {
+  Result<std::unique_ptr<ServiceManager>> OpenManager() override {
     std::string file_path = ServicesFilePath();
-    const uint32_t code = posix::IsWriteProtected(file_path) ? posix::kErrorAccessDenied
-                                                             : ReadServicesFile(file_path).error;
-    if (error) *error = code;
-    if (code != 0) return nullptr;
-    return std::make_unique<FileServiceManager>(std::move(file_path));
+    if (posix::IsWriteProtected(file_path)) return Failure{kErrorAccessDenied};
+    if (const Result<ServicesFile> lines = ReadServicesFile(file_path); !lines) {
+      return Failure{lines.error()};
+    }
+    return std::unique_ptr<ServiceManager>(
+        std::make_unique<FileServiceManager>(std::move(file_path)));
   }
 };
 

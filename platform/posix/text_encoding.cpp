@@ -175,14 +175,26 @@ char16_t FoldCase(char16_t c) {
   }
 }
 
+namespace {
+
+bool SameCharacterIgnoringCase(char16_t a, char16_t b) { return FoldCase(a) == FoldCase(b); }
+
+}  // namespace
+
 bool EqualIgnoringCase(const std::u16string& a, const std::u16string& b) {
   return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
+         std::equal(a.begin(), a.end(), b.begin(), SameCharacterIgnoringCase);
 }
 
 bool EqualIgnoringCase(const std::string& ansi_a, const std::string& ansi_b) {
   return EqualIgnoringCase(Utf16FromAnsi(ansi_a), Utf16FromAnsi(ansi_b));
+}
+
+bool ContainsIgnoringCase(const std::string& ansi_text, const std::string& ansi_part) {
+  const std::u16string text = Utf16FromAnsi(ansi_text);
+  const std::u16string part = Utf16FromAnsi(ansi_part);
+  return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                     SameCharacterIgnoringCase) != text.end();
 }
 
 }  // namespace qlx::platform::posix

@@ -32,5 +32,7 @@ std::string AnsiFromUtf8(const std::string& utf8);
 char16_t FoldCase(char16_t c);
 bool EqualIgnoringCase(const std::u16string& a, const std::u16string& b);
 bool EqualIgnoringCase(const std::string& ansi_a, const std::string& ansi_b);
+// Whether `part` occurs in `text`, compared as EqualIgnoringCase compares.
+bool ContainsIgnoringCase(const std::string& ansi_text, const std::string& ansi_part);
 
 }  // namespace qlx::platform::posix

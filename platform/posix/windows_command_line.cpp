@@ -5,10 +5,8 @@
 namespace qlx::platform::posix {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 std::size_t SkipBlanks(const std::string& line, std::size_t pos) {
-  while (pos < line.size() && IsBlank(line[pos])) ++pos;
+  while (pos < line.size() && IsCommandLineBlank(line[pos])) ++pos;
   return pos;
 }
 
@@ -16,7 +14,7 @@ std::size_t SkipBlanks(const std::string& line, std::size_t pos) {
 std::string ParseProgramName(const std::string& line, std::size_t& pos) {
   std::string name;
   bool quoted = false;
-  for (; pos < line.size() && (quoted || !IsBlank(line[pos])); ++pos) {
+  for (; pos < line.size() && (quoted || !IsCommandLineBlank(line[pos])); ++pos) {
     if (line[pos] == '"') {
       quoted = !quoted;
     } else {
@@ -45,7 +43,7 @@ void ParseBackslashes(const std::string& line, std::size_t& pos, std::string& ar
 std::string ParseArgument(const std::string& line, std::size_t& pos) {
   std::string argument;
   bool quoted = false;
-  while (pos < line.size() && (quoted || !IsBlank(line[pos]))) {
+  while (pos < line.size() && (quoted || !IsCommandLineBlank(line[pos]))) {
     const char c = line[pos];
     if (c == '\\') {
       ParseBackslashes(line, pos, argument);
@@ -71,6 +69,8 @@ bool IsCommandInterpreter(const std::string& program) {
 
 }  // namespace
 
+bool IsCommandLineBlank(char c) { return c == ' ' || c == '\t'; }
+
 std::vector<std::string> SplitWindowsCommandLine(const std::string& command_line) {
   std::vector<std::string> arguments;
   std::size_t pos = SkipBlanks(command_line, 0);
@@ -88,7 +88,8 @@ std::optional<std::string> CommandInterpreterRequest(const std::string& command_
   if (!IsCommandInterpreter(ParseProgramName(command_line, pos))) return std::nullopt;
   pos = SkipBlanks(command_line, pos);
   std::size_t switch_end = pos;
-  while (switch_end < command_line.size() && !IsBlank(command_line[switch_end])) ++switch_end;
+  while (switch_end < command_line.size() && !IsCommandLineBlank(command_line[switch_end]))
+    ++switch_end;
   if (!EqualIgnoringCase(command_line.substr(pos, switch_end - pos), "/c")) return std::nullopt;
   return command_line.substr(SkipBlanks(command_line, switch_end));
 }

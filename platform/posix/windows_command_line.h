@@ -6,6 +6,10 @@
 
 namespace qlx::platform::posix {
 
+// The blanks between the words of a Windows command line, for the C runtime
+// and for cmd alike: space and tab, nothing else.
+bool IsCommandLineBlank(char c);
+
 // Splits a command line as a Windows program's C runtime splits it into argv.
 // The program name ends at the first blank outside double quotes, and its
 // quotes are dropped. In the arguments, 2n backslashes before a double quote

@@ -3,6 +3,8 @@
 // becomes a ComError carrying the HRESULT and, when the object left error
 // information for the call, its description.
 
+#include "platform/win32/windows_api.h"
+// After windows.h, which it builds on: CoCreateInstance and OleRun.
 #include <ole2.h>
 
 #include <memory>

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "platform/database.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::platform::win32 {
 namespace {
@@ -35,26 +36,11 @@ UniqueBstr AllocateBstr(int length) {
 
 }  // namespace
 
-UniqueBstr& UniqueBstr::operator=(UniqueBstr&& other) noexcept {
-  if (this != &other) reset(other.release());
-  return *this;
-}
+void FreeBstr(wchar_t* bstr) { SysFreeString(bstr); }
 
-std::wstring_view UniqueBstr::view() const {
-  if (!bstr_) return {};
-  return std::wstring_view(bstr_, SysStringLen(bstr_));
-}
-
-wchar_t* UniqueBstr::release() {
-  wchar_t* const released = bstr_;
-  bstr_ = nullptr;
-  return released;
-}
-
-void UniqueBstr::reset(wchar_t* replacement) {
-  wchar_t* const previous = bstr_;
-  bstr_ = replacement;
-  if (previous) SysFreeString(previous);
+std::wstring_view BstrView(const UniqueBstr& bstr) {
+  if (!bstr) return {};
+  return std::wstring_view(bstr.get(), SysStringLen(bstr.get()));
 }
 
 UniqueBstr AnsiToBstr(const std::string& text) {

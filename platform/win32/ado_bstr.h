@@ -9,37 +9,17 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_handle.h"
+
 namespace qlx::platform::win32 {
 
-// Owns one BSTR and frees it with SysFreeString. Move-only.
-class UniqueBstr {
- public:
-  UniqueBstr() = default;
-  // Takes over a BSTR the caller allocated.
-  explicit UniqueBstr(wchar_t* adopted) : bstr_(adopted) {}
-  ~UniqueBstr() { reset(); }
+// Gives a BSTR back to the system's allocator (SysFreeString).
+void FreeBstr(wchar_t* bstr);
 
-  UniqueBstr(UniqueBstr&& other) noexcept : bstr_(other.release()) {}
-  UniqueBstr& operator=(UniqueBstr&& other) noexcept;
-  UniqueBstr(const UniqueBstr&) = delete;
-  UniqueBstr& operator=(const UniqueBstr&) = delete;
+using UniqueBstr = UniqueHandle<ClosedBy<wchar_t*, &FreeBstr>>;
 
-  wchar_t* get() const { return bstr_; }
-  explicit operator bool() const { return bstr_ != nullptr; }
-  // The characters by the BSTR's own length; empty for a null BSTR.
-  std::wstring_view view() const;
-
-  wchar_t* release();
-  void reset(wchar_t* replacement = nullptr);
-  // For a call that hands out a BSTR through an out-parameter.
-  wchar_t** put() {
-    reset();
-    return &bstr_;
-  }
-
- private:
-  wchar_t* bstr_ = nullptr;
-};
+// The characters by the BSTR's own length; empty for a null BSTR.
+std::wstring_view BstrView(const UniqueBstr& bstr);
 
 // The text up to its first zero byte, converted from the ANSI code page into
 // a new BSTR (never null: the empty text gives an empty BSTR). Throws

@@ -27,7 +27,7 @@ std::optional<std::string> DescriptionOf(IErrorInfo* info) {
   if (!info) return std::nullopt;
   UniqueBstr description;
   if (FAILED(info->GetDescription(description.put())) || !description) return std::nullopt;
-  return WideToAnsi(description.view());
+  return WideToAnsi(BstrView(description));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/win32/handles.h"
 
@@ -26,21 +27,24 @@ uint32_t ErrorCodeFor(int c_error) {
 
 }  // namespace
 
-UniqueFile OpenFile(const std::string& path, const char* mode, uint32_t* error) {
+Result<UniqueFile> OpenFile(const std::string& path, const char* mode) {
   SetLastError(ERROR_SUCCESS);
   errno = 0;
   UniqueFile file(std::fopen(path.c_str(), mode));
   // The C library's open leaves the system's own reason in the last error.
   const uint32_t system_error = GetLastError();
-  if (!file && error) *error = system_error != 0 ? system_error : ErrorCodeFor(errno);
+  if (!file) return Failure{system_error != 0 ? system_error : ErrorCodeFor(errno)};
   return file;
 }
 
-bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }
+Result<> RemoveFile(const std::string& path) {
+  if (DeleteFileA(path.c_str())) return {};
+  return Failure{GetLastError()};
+}
 
-uint32_t CopyFileReplacing(const std::string& from, const std::string& to) {
-  if (CopyFileA(from.c_str(), to.c_str(), FALSE)) return 0;
-  return GetLastError();
+Result<> CopyFileReplacing(const std::string& from, const std::string& to) {
+  if (CopyFileA(from.c_str(), to.c_str(), FALSE)) return {};
+  return Failure{GetLastError()};
 }
 
 }  // namespace qlx::platform

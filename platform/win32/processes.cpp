@@ -61,20 +61,18 @@ STARTUPINFOA HiddenWindowStartup() {
 
 // Starts the command line hidden, in its own process group, in the directory
 // given (the current one when there is none). The child gets the default
-// security of the patch's account and inherits no handle. Returns the
-// creation error, or 0.
-uint32_t StartHidden(const std::string& command_line, const std::optional<std::string>& directory,
-                     StartedProcess* started) {
+// security of the patch's account and inherits no handle.
+Result<StartedProcess> StartHidden(const std::string& command_line,
+                                   const std::optional<std::string>& directory) {
   std::vector<char> writable_line = WritableCopy(command_line);
   STARTUPINFOA startup = HiddenWindowStartup();
   PROCESS_INFORMATION info{};
   if (!CreateProcessA(nullptr, writable_line.data(), nullptr, nullptr, FALSE,
                       CREATE_NEW_PROCESS_GROUP, nullptr, directory ? directory->c_str() : nullptr,
                       &startup, &info)) {
-    return GetLastError();
+    return Failure{GetLastError()};
   }
-  *started = TakeOwnership(info);
-  return 0;
+  return TakeOwnership(info);
 }
 
 // Starts the command line in the current directory and console, with the
@@ -96,15 +94,14 @@ bool RunInConsoleAndWait(const std::string& command_line) {
 
 class Win32Processes : public Processes {
  public:
-  ProgramOutcome RunHidden(const std::string& command_line) override {
-    StartedProcess child;
-    const uint32_t start_error = StartHidden(command_line, TemporaryDirectory(), &child);
-    if (start_error != 0) return {true, start_error};
-    WaitForInputIdle(child.process.get(), kInputIdleWaitMs);
-    WaitForSingleObject(child.process.get(), INFINITE);
+  Result<uint32_t> RunHidden(const std::string& command_line) override {
+    const Result<StartedProcess> child = StartHidden(command_line, TemporaryDirectory());
+    if (!child) return Failure{child.error()};
+    WaitForInputIdle(child->process.get(), kInputIdleWaitMs);
+    WaitForSingleObject(child->process.get(), INFINITE);
     DWORD exit_code = 0;
-    if (!GetExitCodeProcess(child.process.get(), &exit_code)) return {true, GetLastError()};
-    return {false, exit_code};
+    if (!GetExitCodeProcess(child->process.get(), &exit_code)) return Failure{GetLastError()};
+    return static_cast<uint32_t>(exit_code);
   }
 
   // The interpreter named by COMSPEC, or cmd.exe when COMSPEC is unset or

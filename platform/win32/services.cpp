@@ -13,20 +13,23 @@ using win32::UniqueServiceHandle;
 
 constexpr std::chrono::milliseconds kStatusPollInterval{250};
 
-// 0 when the call succeeded, else the error it left, read before anything
-// else can overwrite it.
-uint32_t ErrorUnless(BOOL succeeded) { return succeeded ? 0 : GetLastError(); }
+// The outcome of a call that failed when it returned FALSE: the error it
+// left, read before anything else can overwrite it.
+Result<> OutcomeOf(BOOL succeeded) {
+  if (succeeded) return {};
+  return Failure{GetLastError()};
+}
 
 class Win32Service : public Service {
  public:
   explicit Win32Service(UniqueServiceHandle service) : service_(std::move(service)) {}
 
-  uint32_t Stop() override {
+  Result<> Stop() override {
     SERVICE_STATUS status{};
-    return ErrorUnless(ControlService(service_.get(), SERVICE_CONTROL_STOP, &status));
+    return OutcomeOf(ControlService(service_.get(), SERVICE_CONTROL_STOP, &status));
   }
 
-  uint32_t Start() override { return ErrorUnless(StartServiceA(service_.get(), 0, nullptr)); }
+  Result<> Start() override { return OutcomeOf(StartServiceA(service_.get(), 0, nullptr)); }
 
   void WaitWhileStopPending(std::chrono::milliseconds limit) override {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -50,13 +53,10 @@ class Win32ServiceManager : public ServiceManager {
  public:
   explicit Win32ServiceManager(UniqueServiceHandle manager) : manager_(std::move(manager)) {}
 
-  std::unique_ptr<Service> OpenNamedService(const std::string& name, uint32_t* error) override {
+  Result<std::unique_ptr<Service>> OpenNamedService(const std::string& name) override {
     UniqueServiceHandle service(OpenServiceA(manager_.get(), name.c_str(), SERVICE_ALL_ACCESS));
-    if (!service) {
-      *error = GetLastError();
-      return nullptr;
-    }
-    return std::make_unique<Win32Service>(std::move(service));
+    if (!service) return Failure{GetLastError()};
+    return std::unique_ptr<Service>(std::make_unique<Win32Service>(std::move(service)));
   }
 
  private:
@@ -65,13 +65,11 @@ class Win32ServiceManager : public ServiceManager {
 
 class Win32Services : public Services {
  public:
-  std::unique_ptr<ServiceManager> OpenManager(uint32_t* error) override {
+  Result<std::unique_ptr<ServiceManager>> OpenManager() override {
     UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) {
-      *error = GetLastError();
-      return nullptr;
-    }
-    return std::make_unique<Win32ServiceManager>(std::move(manager));
+    if (!manager) return Failure{GetLastError()};
+    return std::unique_ptr<ServiceManager>(
+        std::make_unique<Win32ServiceManager>(std::move(manager)));
   }
 };
 

@@ -7,6 +7,7 @@
 #include "database/ktr_database_interface.h"
 #include "database/ktr_exception.h"
 #include "fakes/sandbox.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::testing {
 namespace {

@@ -83,8 +83,7 @@ void RunInterpreterLine(FakeFiles& files, const std::string& line) {
   FaultPlan* plan = std::exchange(files.faults, nullptr);
   for (const auto& [tool, output] : outputs) {
     if (line.rfind(tool, 0) != 0) continue;
-    if (std::unique_ptr<platform::File> file = files.Open(target, "w", nullptr))
-      file->Write(output);
+    if (const auto file = files.Open(target, "w")) (*file)->Write(output);
     break;
   }
   files.faults = plan;

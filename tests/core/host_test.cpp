@@ -51,8 +51,8 @@ TEST_F(ServiceControlTest, AStartWaitsForAStopStillUnderWay) {
 
 TEST_F(SandboxTest, ProgramRunnerLogsOnlyFailuresToRun) {
   processes_.on_run = [](const std::string& line) {
-    if (line == "missing") return platform::ProgramOutcome{true, 2};
-    return platform::ProgramOutcome{false, 3};
+    if (line == "missing") return platform::Result<uint32_t>(platform::Failure{2});
+    return platform::Result<uint32_t>(3u);
   };
   messages_.texts[2] = "The system cannot find the file specified.\r\n";
   EXPECT_EQ(ExecuteProgram("child"), 3u);
@@ -82,7 +82,7 @@ TEST_F(ToolRegistrationTest, RemovesCopiesAndAddsTheDefinitions) {
   processes_.on_run = [&](const std::string& line) {
     if (line.find("-a") != std::string::npos)
       installed_when_added = ReadFile("host/Tools/qlxtools.xml");
-    return platform::ProgramOutcome{};
+    return platform::Result<uint32_t>(0u);
   };
   EXPECT_TRUE(RefreshToolRegistration());
   EXPECT_THAT(processes_.hidden_runs, ElementsAre(Line("-r"), Line("-a")));
@@ -91,7 +91,7 @@ TEST_F(ToolRegistrationTest, RemovesCopiesAndAddsTheDefinitions) {
 }
 
 TEST_F(ToolRegistrationTest, AFailedRemovalTouchesNothing) {
-  processes_.on_run = [](const std::string&) { return platform::ProgramOutcome{false, 1}; };
+  processes_.on_run = [](const std::string&) { return platform::Result<uint32_t>(1u); };
   EXPECT_FALSE(RefreshToolRegistration());
   EXPECT_THAT(processes_.hidden_runs, ElementsAre(Line("-r")));
   EXPECT_EQ(ReadFile("host/Tools/qlxtools.xml"), "old definitions");
@@ -99,7 +99,7 @@ TEST_F(ToolRegistrationTest, AFailedRemovalTouchesNothing) {
 
 TEST_F(ToolRegistrationTest, AFailedAddAfterTheCopyIsAFailure) {
   processes_.on_run = [](const std::string& line) {
-    return platform::ProgramOutcome{false, line.find("-a") != std::string::npos ? 1u : 0u};
+    return platform::Result<uint32_t>(line.find("-a") != std::string::npos ? 1u : 0u);
   };
   EXPECT_FALSE(RefreshToolRegistration());
   EXPECT_EQ(ReadFile("host/Tools/qlxtools.xml"), "new definitions");

@@ -25,8 +25,7 @@ class OraclePasswordTest : public SandboxTest {
       const std::string target = line.substr(open + 1, line.rfind('"') - open - 1);
       for (const auto& [tool, output] : outputs_) {
         if (line.rfind(tool, 0) != 0) continue;
-        std::unique_ptr<platform::File> file = files_.Open(target, "w", nullptr);
-        if (file) file->Write(output);
+        if (const auto file = files_.Open(target, "w")) (*file)->Write(output);
         return;
       }
     };

@@ -5,6 +5,7 @@
 #include "driver/run_control.h"
 #include "fakes/sandbox.h"
 #include "host/service_control.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::testing {
 namespace {
@@ -154,7 +155,7 @@ TEST_F(PatchSequenceTest, AMissingBuildValueStopsTheVersionStepAtOnce) {
 }
 
 TEST_F(PatchSequenceTest, AFailingToolRefreshFailsTheVersionStep) {
-  processes_.on_run = [](const std::string&) { return platform::ProgramOutcome{false, 1}; };
+  processes_.on_run = [](const std::string&) { return platform::Result<uint32_t>(1u); };
   RunPatch();
   EXPECT_THAT(Log(), ::testing::HasSubstr("Updating QLX version...Failed\n"
                                           "Starting QLX service...Successfully\n"));

@@ -7,6 +7,13 @@
 namespace qlx::testing {
 namespace {
 
+using platform::kErrorAccessDenied;
+using platform::kErrorFileNotFound;
+using platform::kErrorPathNotFound;
+using platform::kErrorServiceAlreadyRunning;
+using platform::kErrorServiceDoesNotExist;
+using platform::kErrorServiceNotActive;
+
 std::string Folded(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -15,9 +22,6 @@ std::string Folded(std::string text) {
 
 // True when the plan, if there is one, fails this call.
 bool Injected(FaultPlan* plan, const std::string& call) { return plan && plan->Fails(call); }
-
-constexpr uint32_t kAccessDenied = 5;
-constexpr int32_t kEFail = static_cast<int32_t>(0x80004005);
 
 }  // namespace
 
@@ -32,18 +36,21 @@ class FakeRegistryKey : public platform::RegistryKey {
   FakeRegistryKey(FakeRegistry& registry, FakeRegistry::Values& values)
       : registry_(registry), values_(values) {}
 
-  std::optional<platform::RegistryData> QueryValue(const std::string& name) override {
-    if (Injected(registry_.faults, "query " + name)) return std::nullopt;
+  platform::Result<platform::RegistryData> QueryValue(const std::string& name) override {
+    if (Injected(registry_.faults, "query " + name)) return platform::Failure{kErrorAccessDenied};
     const auto found = values_.find(Folded(name));
-    if (found == values_.end()) return std::nullopt;
+    if (found == values_.end()) return platform::Failure{kErrorFileNotFound};
     return found->second;
   }
 
-  bool SetValue(const std::string& name, const platform::RegistryData& data) override {
-    if (Injected(registry_.faults, "set " + name) || registry_.refuse_writes) return false;
+  platform::Result<> SetValue(const std::string& name,
+                              const platform::RegistryData& data) override {
+    if (Injected(registry_.faults, "set " + name) || registry_.refuse_writes) {
+      return platform::Failure{kErrorAccessDenied};
+    }
     ++registry_.writes;
     values_[Folded(name)] = data;
-    return true;
+    return {};
   }
 
  private:
@@ -51,13 +58,14 @@ class FakeRegistryKey : public platform::RegistryKey {
   FakeRegistry::Values& values_;
 };
 
-std::unique_ptr<platform::RegistryKey> FakeRegistry::OpenLocalMachineKey(
+platform::Result<std::unique_ptr<platform::RegistryKey>> FakeRegistry::OpenLocalMachineKey(
     const std::string& path, platform::KeyAccess access) {
   opened_with.push_back(access);
-  if (Injected(faults, "open key " + path)) return nullptr;
+  if (Injected(faults, "open key " + path)) return platform::Failure{kErrorAccessDenied};
   const auto found = keys_.find(Folded(path));
-  if (found == keys_.end()) return nullptr;
-  return std::make_unique<FakeRegistryKey>(*this, found->second);
+  if (found == keys_.end()) return platform::Failure{kErrorFileNotFound};
+  return std::unique_ptr<platform::RegistryKey>(
+      std::make_unique<FakeRegistryKey>(*this, found->second));
 }
 
 void FakeRegistry::SetString(const std::string& key, const std::string& name,
@@ -92,32 +100,30 @@ std::string FakeRegistry::Text(const std::string& key, const std::string& name) 
 
 namespace {
 
-constexpr uint32_t kServiceDoesNotExist = 1060;
-constexpr uint32_t kServiceNotActive = 1062;
-constexpr uint32_t kServiceAlreadyRunning = 1056;
-
 class FakeService : public platform::Service {
  public:
   FakeService(FakeServices& services, std::string name)
       : services_(services), name_(std::move(name)) {}
 
-  uint32_t Stop() override {
+  platform::Result<> Stop() override {
     services_.requests.push_back("stop " + name_);
-    if (Injected(services_.faults, "stop " + name_)) return kAccessDenied;
+    if (Injected(services_.faults, "stop " + name_)) return platform::Failure{kErrorAccessDenied};
     bool& running = services_.running[name_];
-    if (!running) return kServiceNotActive;
+    if (!running) return platform::Failure{kErrorServiceNotActive};
     running = false;
     if (services_.throw_on_stop) throw std::runtime_error("service manager gone");
-    return 0;
+    return {};
   }
 
-  uint32_t Start() override {
+  platform::Result<> Start() override {
     services_.requests.push_back("start " + name_);
-    if (Injected(services_.faults, "start " + name_)) return kAccessDenied;
+    if (Injected(services_.faults, "start " + name_)) return platform::Failure{kErrorAccessDenied};
     bool& running = services_.running[name_];
-    if (running || services_.stop_pending_at_start) return kServiceAlreadyRunning;
+    if (running || services_.stop_pending_at_start) {
+      return platform::Failure{kErrorServiceAlreadyRunning};
+    }
     running = true;
-    return 0;
+    return {};
   }
 
   void WaitWhileStopPending(std::chrono::milliseconds limit) override {
@@ -136,17 +142,13 @@ class FakeServiceManager : public platform::ServiceManager {
  public:
   explicit FakeServiceManager(FakeServices& services) : services_(services) {}
 
-  std::unique_ptr<platform::Service> OpenNamedService(const std::string& name,
-                                                      uint32_t* error) override {
+  platform::Result<std::unique_ptr<platform::Service>> OpenNamedService(
+      const std::string& name) override {
     if (Injected(services_.faults, "open service " + name)) {
-      *error = kAccessDenied;
-      return nullptr;
+      return platform::Failure{kErrorAccessDenied};
     }
-    if (services_.running.count(name) == 0) {
-      *error = kServiceDoesNotExist;
-      return nullptr;
-    }
-    return std::make_unique<FakeService>(services_, name);
+    if (services_.running.count(name) == 0) return platform::Failure{kErrorServiceDoesNotExist};
+    return std::unique_ptr<platform::Service>(std::make_unique<FakeService>(services_, name));
   }
 
  private:
@@ -155,22 +157,16 @@ class FakeServiceManager : public platform::ServiceManager {
 
 }  // namespace
 
-std::unique_ptr<platform::ServiceManager> FakeServices::OpenManager(uint32_t* error) {
-  if (Injected(faults, "open manager")) {
-    *error = kAccessDenied;
-    return nullptr;
-  }
-  if (manager_error != 0) {
-    *error = manager_error;
-    return nullptr;
-  }
-  return std::make_unique<FakeServiceManager>(*this);
+platform::Result<std::unique_ptr<platform::ServiceManager>> FakeServices::OpenManager() {
+  if (Injected(faults, "open manager")) return platform::Failure{kErrorAccessDenied};
+  if (manager_error != 0) return platform::Failure{manager_error};
+  return std::unique_ptr<platform::ServiceManager>(std::make_unique<FakeServiceManager>(*this));
 }
 
-platform::ProgramOutcome FakeProcesses::RunHidden(const std::string& command_line) {
+platform::Result<uint32_t> FakeProcesses::RunHidden(const std::string& command_line) {
   hidden_runs.push_back(command_line);
-  if (Injected(faults, "run " + command_line)) return platform::ProgramOutcome{true, 2};
-  return on_run ? on_run(command_line) : platform::ProgramOutcome{};
+  if (Injected(faults, "run " + command_line)) return platform::Failure{kErrorFileNotFound};
+  return on_run ? on_run(command_line) : platform::Result<uint32_t>(0u);
 }
 
 void FakeProcesses::RunCommandInterpreter(const std::string& line) {
@@ -193,7 +189,7 @@ class FakeRecordset : public platform::Recordset {
   }
   void Close() override {
     database_.calls.push_back("close recordset");
-    if (Injected(database_.faults, "close recordset")) throw platform::ComError(kEFail);
+    if (Injected(database_.faults, "close recordset")) throw platform::ComError(platform::kEFail);
   }
 
  private:
@@ -234,7 +230,8 @@ class FakeConnection : public platform::Connection {
  private:
   void Call(const std::string& name) {
     database_.calls.push_back(name);
-    if (Injected(database_.faults, name)) throw platform::ComError(kEFail, "injected fault");
+    if (Injected(database_.faults, name))
+      throw platform::ComError(platform::kEFail, "injected fault");
     FailIfTold(name);
   }
   void FailIfTold(const std::string& name) {
@@ -266,9 +263,6 @@ std::optional<std::string> FakeMessages::Text(uint32_t code) {
 }
 
 namespace {
-
-constexpr uint32_t kFileNotFound = 2;
-constexpr uint32_t kPathNotFound = 3;
 
 bool IsAbsolute(const std::string& path) {
   return (path.size() >= 2 && path[1] == ':') || (!path.empty() && path[0] == '\\');
@@ -339,45 +333,52 @@ std::string FakeFiles::Key(const std::string& path) const {
 }
 
 uint32_t FakeFiles::CheckFilePath(const std::string& key) const {
-  if (directories_.count(key)) return kAccessDenied;
-  if (!directories_.count(ParentOf(key))) return kPathNotFound;
+  if (directories_.count(key)) return kErrorAccessDenied;
+  if (!directories_.count(ParentOf(key))) return kErrorPathNotFound;
   return 0;
 }
 
-std::unique_ptr<platform::File> FakeFiles::Open(const std::string& path, const char* mode,
-                                                uint32_t* error) {
+platform::Result<std::unique_ptr<platform::File>> FakeFiles::Open(const std::string& path,
+                                                                  const char* mode) {
   const std::string key = Key(path);
   const std::string how(mode);
-  uint32_t code = Injected(faults, "open " + how + " " + key) ? kAccessDenied : CheckFilePath(key);
+  uint32_t code =
+      Injected(faults, "open " + how + " " + key) ? kErrorAccessDenied : CheckFilePath(key);
   const auto found = files_.find(key);
-  if (code == 0 && how == "r" && found == files_.end()) code = kFileNotFound;
-  if (code == 0 && how != "r" && read_only_.count(key)) code = kAccessDenied;
-  if (code != 0) {
-    if (error) *error = code;
-    return nullptr;
+  if (code == 0 && how == "r" && found == files_.end()) code = kErrorFileNotFound;
+  if (code == 0 && how != "r" && read_only_.count(key)) code = kErrorAccessDenied;
+  if (code != 0) return platform::Failure{code};
+  if (how == "r") {
+    return std::unique_ptr<platform::File>(
+        std::make_unique<FakeFile>(*this, key, TextModeView(found->second)));
   }
-  if (how == "r") return std::make_unique<FakeFile>(*this, key, TextModeView(found->second));
   if (how == "w" || found == files_.end()) files_[key].clear();
-  return std::make_unique<FakeFile>(*this, key, "");
+  return std::unique_ptr<platform::File>(std::make_unique<FakeFile>(*this, key, ""));
 }
 
-bool FakeFiles::Remove(const std::string& path) {
+platform::Result<> FakeFiles::Remove(const std::string& path) {
   const std::string key = Key(path);
-  if (Injected(faults, "remove " + key) || read_only_.count(key)) return false;
-  return files_.erase(key) > 0;
+  if (Injected(faults, "remove " + key) || read_only_.count(key)) {
+    return platform::Failure{kErrorAccessDenied};
+  }
+  if (const uint32_t code = CheckFilePath(key)) return platform::Failure{code};
+  if (files_.erase(key) == 0) return platform::Failure{kErrorFileNotFound};
+  return {};
 }
 
-uint32_t FakeFiles::CopyReplacing(const std::string& from, const std::string& to) {
+platform::Result<> FakeFiles::CopyReplacing(const std::string& from, const std::string& to) {
   const std::string source = Key(from);
   const std::string target = Key(to);
-  if (Injected(faults, "copy " + source + " " + target)) return kAccessDenied;
-  if (const uint32_t code = CheckFilePath(source)) return code;
+  if (Injected(faults, "copy " + source + " " + target)) {
+    return platform::Failure{kErrorAccessDenied};
+  }
+  if (const uint32_t code = CheckFilePath(source)) return platform::Failure{code};
   const auto found = files_.find(source);
-  if (found == files_.end()) return kFileNotFound;
-  if (const uint32_t code = CheckFilePath(target)) return code;
-  if (read_only_.count(target)) return kAccessDenied;
+  if (found == files_.end()) return platform::Failure{kErrorFileNotFound};
+  if (const uint32_t code = CheckFilePath(target)) return platform::Failure{code};
+  if (read_only_.count(target)) return platform::Failure{kErrorAccessDenied};
   files_[target] = found->second;
-  return 0;
+  return {};
 }
 
 void FakeFiles::AddDirectory(const std::string& path) {

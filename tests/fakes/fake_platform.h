@@ -16,6 +16,7 @@
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/system_messages.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::testing {
 
@@ -37,8 +38,8 @@ class FaultPlan {
 // case-insensitively, as in the registry.
 class FakeRegistry : public platform::Registry {
  public:
-  std::unique_ptr<platform::RegistryKey> OpenLocalMachineKey(const std::string& path,
-                                                             platform::KeyAccess access) override;
+  platform::Result<std::unique_ptr<platform::RegistryKey>> OpenLocalMachineKey(
+      const std::string& path, platform::KeyAccess access) override;
   std::vector<platform::KeyAccess> opened_with;
 
   void SetString(const std::string& key, const std::string& name, const std::string& text,
@@ -63,7 +64,7 @@ class FakeRegistry : public platform::Registry {
 // The service control manager in memory: services by name, running or not.
 class FakeServices : public platform::Services {
  public:
-  std::unique_ptr<platform::ServiceManager> OpenManager(uint32_t* error) override;
+  platform::Result<std::unique_ptr<platform::ServiceManager>> OpenManager() override;
 
   std::map<std::string, bool> running;  // name -> running
   uint32_t manager_error = 0;           // refuses to open the manager with this code
@@ -76,13 +77,13 @@ class FakeServices : public platform::Services {
 // Records every child and command line; what they do and return is scripted.
 class FakeProcesses : public platform::Processes {
  public:
-  platform::ProgramOutcome RunHidden(const std::string& command_line) override;
+  platform::Result<uint32_t> RunHidden(const std::string& command_line) override;
   void RunCommandInterpreter(const std::string& line) override;
 
   std::vector<std::string> hidden_runs;
   std::vector<std::string> interpreter_lines;
   // Decides the outcome of a hidden run; exit code 0 when unset.
-  std::function<platform::ProgramOutcome(const std::string&)> on_run;
+  std::function<platform::Result<uint32_t>(const std::string&)> on_run;
   // Carries out a command-interpreter line (e.g. writes the redirected file).
   std::function<void(const std::string&)> on_interpreter;
   FaultPlan* faults = nullptr;
@@ -122,10 +123,10 @@ class FakeMessages : public platform::MessageTable {
 // Writes reach the file when flushed or closed.
 class FakeFiles : public platform::Files {
  public:
-  std::unique_ptr<platform::File> Open(const std::string& path, const char* mode,
-                                       uint32_t* error) override;
-  bool Remove(const std::string& path) override;
-  uint32_t CopyReplacing(const std::string& from, const std::string& to) override;
+  platform::Result<std::unique_ptr<platform::File>> Open(const std::string& path,
+                                                         const char* mode) override;
+  platform::Result<> Remove(const std::string& path) override;
+  platform::Result<> CopyReplacing(const std::string& from, const std::string& to) override;
 
   // Makes the directory and its parents.
   void AddDirectory(const std::string& path);

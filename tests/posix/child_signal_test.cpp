@@ -11,11 +11,11 @@ namespace {
 // must still see the exit code, and leave the caller's setting as it was.
 TEST(ChildSignalTest, AnIgnoredChildSignalStillGivesTheExitCode) {
   const auto previous = std::signal(SIGCHLD, SIG_IGN);
-  const platform::ProgramOutcome outcome =
+  const platform::Result<uint32_t> outcome =
       platform::SystemProcesses().RunHidden("sh -c \"exit 3\"");
   const auto after = std::signal(SIGCHLD, previous);
-  EXPECT_FALSE(outcome.failed);
-  EXPECT_EQ(outcome.code, 3u);
+  EXPECT_TRUE(outcome);
+  EXPECT_EQ(outcome.value_or(~0u), 3u);
   EXPECT_EQ(after, SIG_IGN);
 }
 

@@ -6,14 +6,15 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/windows_codes.h"
 #include "posix_test_support.h"
 
 namespace qlx::posix_tests {
 namespace {
 
-constexpr uint32_t kFileNotFound = 2;
-constexpr uint32_t kPathNotFound = 3;
-constexpr uint32_t kAccessDenied = 5;
+using platform::kErrorAccessDenied;
+using platform::kErrorFileNotFound;
+using platform::kErrorPathNotFound;
 
 // The program's form of a path: a directory, then a suffix with backslashes.
 std::string WindowsPath(const fs::path& directory, const std::string& suffix) {
@@ -21,9 +22,9 @@ std::string WindowsPath(const fs::path& directory, const std::string& suffix) {
 }
 
 uint32_t OpenError(const std::string& path, const char* mode) {
-  uint32_t error = 0;
-  EXPECT_FALSE(platform::OpenFile(path, mode, &error)) << path;
-  return error;
+  const platform::Result<platform::UniqueFile> file = platform::OpenFile(path, mode);
+  EXPECT_FALSE(file) << path;
+  return file.error();
 }
 
 class FilesTest : public ::testing::Test {
@@ -36,32 +37,33 @@ class FilesTest : public ::testing::Test {
 };
 
 TEST_F(FilesTest, OpensBackslashPaths) {
-  platform::UniqueFile file =
+  const platform::Result<platform::UniqueFile> file =
       platform::OpenFile(WindowsPath(directory_.path(), "\\config\\database.props"), "r");
   ASSERT_TRUE(file);
   char line[64] = {};
-  ASSERT_TRUE(std::fgets(line, sizeof line, file.get()));
+  ASSERT_TRUE(std::fgets(line, sizeof line, file->get()));
   EXPECT_STREQ(line, "ov.Database.hostName=db\n");
 }
 
 TEST_F(FilesTest, OpenFailuresCarryWindowsCodes) {
   EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config\\missing.props"), "r"),
-            kFileNotFound);
+            kErrorFileNotFound);
   EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\nodir\\database.props"), "r"),
-            kPathNotFound);
-  EXPECT_EQ(OpenError(" \\config\\database.props", "r"), kPathNotFound)
+            kErrorPathNotFound);
+  EXPECT_EQ(OpenError(" \\config\\database.props", "r"), kErrorPathNotFound)
       << "a path formed from an unreadable registry value";
   EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config\\database.props\\x"), "r"),
-            kPathNotFound);
-  EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config"), "r"), kAccessDenied);
-  EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config"), "a+"), kAccessDenied);
+            kErrorPathNotFound);
+  EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config"), "r"), kErrorAccessDenied);
+  EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config"), "a+"), kErrorAccessDenied);
 }
 
 TEST_F(FilesTest, WriteIntoReadOnlyDirectoryIsDenied) {
   ReadOnlyDirectory read_only(directory_.path() / "config");
   if (!read_only.Refuses()) GTEST_SKIP() << "cannot make a directory read-only here";
 
-  EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config\\new.log"), "a+"), kAccessDenied);
+  EXPECT_EQ(OpenError(WindowsPath(directory_.path(), "\\config\\new.log"), "a+"),
+            kErrorAccessDenied);
 }
 
 TEST_F(FilesTest, RemoveDeletesFilesOnly) {
@@ -82,7 +84,7 @@ class CopyFileTest : public ::testing::Test {
     WriteBytes(target_, "<tools version=\"4.2\"/>\r\n<old/>\r\n");
   }
   uint32_t Copy(const std::string& from, const std::string& to) {
-    return platform::CopyFileReplacing(from, to);
+    return platform::CopyFileReplacing(from, to).error();
   }
   std::string Target() const { return WindowsPath(host_.path(), "\\Tools\\qlxtools.xml"); }
   long FilesIn(const fs::path& directory) const {
@@ -107,12 +109,14 @@ TEST_F(CopyFileTest, ReplacesOrCreatesTheTargetWithTheSourceBytes) {
 
 TEST_F(CopyFileTest, FailuresCarryWindowsCodesAndLeaveTheTarget) {
   const std::string original = ReadBytes(target_);
-  EXPECT_EQ(Copy((current_.path() / "missing.xml").string(), Target()), kFileNotFound);
-  EXPECT_EQ(Copy(WindowsPath(current_.path(), "\\nodir\\qlxtools.xml"), Target()), kPathNotFound);
+  EXPECT_EQ(Copy((current_.path() / "missing.xml").string(), Target()), kErrorFileNotFound);
+  EXPECT_EQ(Copy(WindowsPath(current_.path(), "\\nodir\\qlxtools.xml"), Target()),
+            kErrorPathNotFound);
   EXPECT_EQ(Copy(source_.string(), WindowsPath(host_.path(), "\\NoTools\\qlxtools.xml")),
-            kPathNotFound);
-  EXPECT_EQ(Copy(current_.path().string(), Target()), kAccessDenied) << "a directory as source";
-  EXPECT_EQ(Copy(source_.string(), WindowsPath(host_.path(), "\\Tools")), kAccessDenied)
+            kErrorPathNotFound);
+  EXPECT_EQ(Copy(current_.path().string(), Target()), kErrorAccessDenied)
+      << "a directory as source";
+  EXPECT_EQ(Copy(source_.string(), WindowsPath(host_.path(), "\\Tools")), kErrorAccessDenied)
       << "a directory as target";
   EXPECT_EQ(ReadBytes(target_), original);
 }
@@ -122,7 +126,7 @@ TEST_F(CopyFileTest, ReadOnlyTargetDirectoryIsDeniedAndLeftAsItWas) {
   ReadOnlyDirectory read_only(host_.path() / "Tools");
   if (!read_only.Refuses()) GTEST_SKIP() << "cannot make a directory read-only here";
 
-  EXPECT_EQ(Copy(source_.string(), Target()), kAccessDenied);
+  EXPECT_EQ(Copy(source_.string(), Target()), kErrorAccessDenied);
 
   EXPECT_EQ(ReadBytes(target_), original);
   EXPECT_EQ(FilesIn(host_.path() / "Tools"), 1);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/database.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::platform::odbc {
 namespace {
@@ -19,9 +20,9 @@ TEST(OdbcHresultTest, ConnectingFailsWithEFailButForARefusedLogin) {
     const char* message;
     int32_t expected;
   } cases[] = {
-      {"28000", "x", kAuthenticationFailed},
-      {"28P01", "x", kAuthenticationFailed},
-      {"08001", psql_refused, kAuthenticationFailed},
+      {"28000", "x", kDbAuthenticationFailed},
+      {"28P01", "x", kDbAuthenticationFailed},
+      {"08001", psql_refused, kDbAuthenticationFailed},
       {"08001", "could not connect to server: Connection refused", kEFail},
       {"IM002", "x", kEFail},
       {"IM003", "x", kEFail},
@@ -50,13 +51,13 @@ TEST(OdbcHresultTest, StatementFailuresByState) {
     int32_t expected;
     std::vector<const char*> states;
   } cases[] = {
-      {kIntegrityViolation, {"23505", "23000", "23503"}},
-      {kErrorsInCommand,
+      {kDbIntegrityViolation, {"23505", "23000", "23503"}},
+      {kDbErrorsInCommand,
        {"42000", "42601", "42P01", "42703", "42S02", "42S22", "37000", "S0002", "S0022"}},
-      {kPermissionDenied, {"42501", "28000"}},
-      {kAbortLimitReached, {"HYT00", "S1T00"}},
-      {kDataOverflow, {"22001", "22003"}},
-      {kCantConvertValue, {"22005", "22018", "22P02"}},
+      {kDbPermissionDenied, {"42501", "28000"}},
+      {kDbAbortLimitReached, {"HYT00", "S1T00"}},
+      {kDbDataOverflow, {"22001", "22003"}},
+      {kDbCantConvertValue, {"22005", "22018", "22P02"}},
       {kEFail, {"22012", "08S01", "HY000", "HY001", "25000", "40001", "IM001", "01000", "57014"}},
   };
   for (const auto& c : cases) {
@@ -70,9 +71,10 @@ TEST(OdbcHresultTest, PostgreSqlCancelIsATimeOutOnlyWhenOneWasSet) {
   const char* statement_timeout =
       "ERROR: canceling statement due to statement timeout;\nError while executing the query";
   const char* user_request = "ERROR: canceling statement due to user request";
-  EXPECT_EQ(HresultFor(Diagnostic{"57014", 0, statement_timeout}, Statement()), kAbortLimitReached);
+  EXPECT_EQ(HresultFor(Diagnostic{"57014", 0, statement_timeout}, Statement()),
+            kDbAbortLimitReached);
   EXPECT_EQ(HresultFor(Diagnostic{"57014", 1, user_request}, Statement(DriverKind::kOther, true)),
-            kAbortLimitReached);
+            kDbAbortLimitReached);
   EXPECT_EQ(HresultFor(Diagnostic{"57014", 0, user_request}, Statement()), kEFail);
 }
 
@@ -80,10 +82,10 @@ TEST(OdbcHresultTest, SQLiteEngineErrorsByNativeCodeOnlyForSQLite) {
   const struct {
     int32_t native_error;
     int32_t for_sqlite;
-  } cases[] = {{19, kIntegrityViolation},
-               {2067, kIntegrityViolation},  // SQLITE_CONSTRAINT_UNIQUE
-               {1, kErrorsInCommand},
-               {23, kPermissionDenied},
+  } cases[] = {{19, kDbIntegrityViolation},
+               {2067, kDbIntegrityViolation},  // SQLITE_CONSTRAINT_UNIQUE
+               {1, kDbErrorsInCommand},
+               {23, kDbPermissionDenied},
                {5, kEFail}};
   for (const auto& c : cases) {
     const Diagnostic first{"HY000", c.native_error, "[SQLite]message"};

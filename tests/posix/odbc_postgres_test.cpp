@@ -10,6 +10,7 @@
 #include <string>
 
 #include "odbc_test_environment.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::posix_tests {
 namespace {
@@ -56,7 +57,7 @@ TEST_F(PostgresOdbcTest, OraclePathCarriesTheCredentialsHoweverQuoted) {
 
 TEST_F(PostgresOdbcTest, RefusedLoginIsAuthFailedOtherConnectingFailuresEFail) {
   ComError error = OpenError(OracleString(server_["user"], "wrong"));
-  EXPECT_EQ(error.Error(), hresult::kAuthenticationFailed);
+  EXPECT_EQ(error.Error(), hresult::kDbAuthenticationFailed);
   EXPECT_THAT(error.Description(), Optional(HasSubstr("password authentication failed")));
 
   error = OpenError(std::string("Provider=") + kPostgresSqlServerProvider +
@@ -68,7 +69,7 @@ TEST_F(PostgresOdbcTest, RefusedLoginIsAuthFailedOtherConnectingFailuresEFail) {
 TEST_F(PostgresOdbcTest, ForbiddenStatementIsPermissionDenied) {
   std::unique_ptr<Connection> connection = Open(SqlServerString());
   const ComError error = ErrorOf([&] { connection->Execute("SELECT * FROM pg_authid"); });
-  EXPECT_EQ(error.Error(), hresult::kPermissionDenied);
+  EXPECT_EQ(error.Error(), hresult::kDbPermissionDenied);
   EXPECT_THAT(error.Description(), Optional(HasSubstr("permission denied")));
 }
 
@@ -76,7 +77,7 @@ TEST_F(PostgresOdbcTest, BadValueCannotBeConverted) {
   std::unique_ptr<Connection> connection = OpenWithTable(SqlServerString(), true);
   const ComError error =
       ErrorOf([&] { connection->Execute("INSERT INTO Supported_Servers VALUES ('a', 'many')"); });
-  EXPECT_EQ(error.Error(), hresult::kCantConvertValue);
+  EXPECT_EQ(error.Error(), hresult::kDbCantConvertValue);
 }
 
 TEST_F(PostgresOdbcTest, StatementOutrunningTheCommandTimeoutIsAborted) {
@@ -84,7 +85,7 @@ TEST_F(PostgresOdbcTest, StatementOutrunningTheCommandTimeoutIsAborted) {
   const auto start = std::chrono::steady_clock::now();
   const ComError error = ErrorOf([&] { connection->Execute("SELECT pg_sleep(30)"); });
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  EXPECT_EQ(error.Error(), hresult::kAbortLimitReached);
+  EXPECT_EQ(error.Error(), hresult::kDbAbortLimitReached);
   EXPECT_THAT(error.Description(), Optional(HasSubstr("statement timeout")));
   // The connection goes on.
   EXPECT_TRUE(connection->Execute("SELECT 1"));

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "odbc_test_environment.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::posix_tests {
 namespace {
@@ -53,7 +54,7 @@ TEST_F(SQLiteOdbcTest, OpenFailsWithEFailAndTheReason) {
     const ComError error = ErrorOf([&] { connection->Open(); });
     EXPECT_EQ(error.Error(), platform::kEFail) << c.connection_string;
     EXPECT_THAT(error.Description(), Optional(c.description)) << c.connection_string;
-    EXPECT_EQ(ErrorOf([&] { connection->Execute("SELECT 1"); }).Error(), hresult::kObjectClosed)
+    EXPECT_EQ(ErrorOf([&] { connection->Execute("SELECT 1"); }).Error(), hresult::kAdObjectClosed)
         << "still closed after " << c.connection_string;
   }
 }
@@ -78,24 +79,25 @@ TEST_F(SQLiteOdbcTest, ConnectionStringOverridesTheDataSource) {
 TEST_F(SQLiteOdbcTest, CallsOnAClosedConnectionFail) {
   std::unique_ptr<Connection> connection = platform::SystemDatabaseDriver().CreateConnection();
   ComError error = ErrorOf([&] { connection->Execute("SELECT 1"); });
-  EXPECT_EQ(error.Error(), hresult::kObjectClosed);
+  EXPECT_EQ(error.Error(), hresult::kAdObjectClosed);
   EXPECT_THAT(error.Description(), Optional(HasSubstr("object is closed")));
-  EXPECT_EQ(ErrorOf([&] { connection->Close(); }).Error(), hresult::kObjectClosed);
+  EXPECT_EQ(ErrorOf([&] { connection->Close(); }).Error(), hresult::kAdObjectClosed);
 
   connection->PutConnectionString(SqlServerString());
   connection->Open();
   connection->Close();
-  EXPECT_EQ(ErrorOf([&] { connection->Close(); }).Error(), hresult::kObjectClosed);
-  EXPECT_EQ(ErrorOf([&] { connection->Execute("SELECT 1"); }).Error(), hresult::kObjectClosed);
+  EXPECT_EQ(ErrorOf([&] { connection->Close(); }).Error(), hresult::kAdObjectClosed);
+  EXPECT_EQ(ErrorOf([&] { connection->Execute("SELECT 1"); }).Error(), hresult::kAdObjectClosed);
 }
 
 TEST_F(SQLiteOdbcTest, OpenConnectionRefusesSettingsThatOnlyApplyBeforeOpening) {
   std::unique_ptr<Connection> connection = Open(SqlServerString());
-  EXPECT_EQ(ErrorOf([&] { connection->Open(); }).Error(), hresult::kObjectOpen);
-  EXPECT_EQ(ErrorOf([&] { connection->PutConnectionString("x"); }).Error(), hresult::kObjectOpen);
-  EXPECT_EQ(ErrorOf([&] { connection->PutConnectionTimeout(5); }).Error(), hresult::kObjectOpen);
+  EXPECT_EQ(ErrorOf([&] { connection->Open(); }).Error(), hresult::kAdObjectOpen);
+  EXPECT_EQ(ErrorOf([&] { connection->PutConnectionString("x"); }).Error(), hresult::kAdObjectOpen);
+  EXPECT_EQ(ErrorOf([&] { connection->PutConnectionTimeout(5); }).Error(), hresult::kAdObjectOpen);
   connection->PutCommandTimeout(5);
-  EXPECT_EQ(ErrorOf([&] { connection->PutCommandTimeout(-1); }).Error(), hresult::kInvalidArgument);
+  EXPECT_EQ(ErrorOf([&] { connection->PutCommandTimeout(-1); }).Error(),
+            hresult::kAdInvalidArgument);
 }
 
 // However its rows end, a recordset then counts as closed, and releasing it
@@ -111,7 +113,7 @@ TEST_F(SQLiteOdbcTest, RecordsetEndsWithItselfOrItsConnection) {
     std::unique_ptr<Recordset> rows = connection->Execute("SELECT 1");
     ASSERT_TRUE(rows);
     end(connection, *rows);
-    EXPECT_EQ(ErrorOf([&] { rows->Close(); }).Error(), hresult::kObjectClosed);
+    EXPECT_EQ(ErrorOf([&] { rows->Close(); }).Error(), hresult::kAdObjectClosed);
     rows.reset();
   }
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "odbc_test_environment.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::posix_tests {
 namespace {
@@ -60,7 +61,7 @@ TEST_P(OdbcStatementsTest, OpensInsertsSelectsAndCloses) {
   std::unique_ptr<Recordset> rows = connection->Execute("SELECT * FROM Supported_Servers");
   ASSERT_TRUE(rows);
   rows->Close();
-  EXPECT_EQ(ErrorOf([&] { rows->Close(); }).Error(), hresult::kObjectClosed);
+  EXPECT_EQ(ErrorOf([&] { rows->Close(); }).Error(), hresult::kAdObjectClosed);
   connection->Close();
 }
 
@@ -75,7 +76,7 @@ TEST_P(OdbcStatementsTest, DuplicateKeyIsAnIntegrityViolation) {
   const std::string insert = "INSERT INTO Supported_Servers VALUES ('ProLiant DL380', 1)";
   connection->Execute(insert);
   const ComError error = ErrorOf([&] { connection->Execute(insert); });
-  EXPECT_EQ(error.Error(), hresult::kIntegrityViolation);
+  EXPECT_EQ(error.Error(), hresult::kDbIntegrityViolation);
   EXPECT_THAT(error.Description(), Optional(HasSubstr(GetParam().duplicate_key_text)));
   // The connection stays usable for the next statement.
   EXPECT_EQ(connection->Execute("INSERT INTO Supported_Servers VALUES ('ProLiant DL580', 0)"),
@@ -85,7 +86,7 @@ TEST_P(OdbcStatementsTest, DuplicateKeyIsAnIntegrityViolation) {
 TEST_P(OdbcStatementsTest, UnknownTableIsAnErrorInTheCommand) {
   std::unique_ptr<Connection> connection = Open(connection_string_);
   const ComError error = ErrorOf([&] { connection->Execute("INSERT INTO Nowhere VALUES (1)"); });
-  EXPECT_EQ(error.Error(), hresult::kErrorsInCommand);
+  EXPECT_EQ(error.Error(), hresult::kDbErrorsInCommand);
   EXPECT_THAT(error.Description(), Optional(HasSubstr(GetParam().unknown_table_text)));
 }
 

@@ -19,6 +19,7 @@
 #include "database/connection_string.h"
 #include "platform/database.h"
 #include "platform/posix/odbc_errors.h"
+#include "platform/windows_codes.h"
 #include "posix_test_support.h"
 
 namespace qlx::posix_tests {
@@ -27,7 +28,7 @@ using platform::ComError;
 using platform::Connection;
 using platform::Recordset;
 // The HRESULTs the failures are reported as.
-namespace hresult = platform::odbc;
+namespace hresult = platform;
 
 // The drivers as Debian's packages register them (odbcinst -q -d).
 constexpr char kSQLiteDriver[] = "SQLite3";
@@ -61,8 +62,9 @@ inline std::map<std::string, std::string> PostgresServer() {
 }
 
 // The ODBC configuration of the test process: a scratch directory with an
-// odbc.ini, made on first use and removed at the end of the process. Its content never changes, because the driver manager keeps
-// what it read from these files for a while, whatever ODBCINI says meanwhile.
+// odbc.ini, made on first use and removed at the end of the process. Its content never changes,
+// because the driver manager keeps what it read from these files for a while, whatever ODBCINI says
+// meanwhile.
 //
 // Data sources: "sqloledb" (SQLite, database dsn-sqloledb.db in directory()),
 // "OraOLEDB.Oracle" (SQLite, database dsn-oracle.db), and when a PostgreSQL server is
@@ -79,15 +81,13 @@ class SharedOdbcConfiguration {
   fs::path odbc_ini() const { return directory() / "odbc.ini"; }
 
  private:
-  SharedOdbcConfiguration() {
-    WriteBytes(odbc_ini(), SQLiteDataSources() + PostgresDataSources());
-  }
+  SharedOdbcConfiguration() { WriteBytes(odbc_ini(), SQLiteDataSources() + PostgresDataSources()); }
 
   std::string SQLiteDataSources() const {
     const std::string dir = directory().string();
     return std::string("[sqloledb]\nDriver=") + kSQLiteDriver + "\nDatabase=" + dir +
-           "/dsn-sqloledb.db\n\n[OraOLEDB.Oracle]\nDriver=" + kSQLiteDriver + "\nDatabase=" +
-           dir + "/dsn-oracle.db\n\n";
+           "/dsn-sqloledb.db\n\n[OraOLEDB.Oracle]\nDriver=" + kSQLiteDriver + "\nDatabase=" + dir +
+           "/dsn-oracle.db\n\n";
   }
 
   static std::string PostgresDataSources() {

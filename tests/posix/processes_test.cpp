@@ -14,6 +14,7 @@
 #include "platform/posix/private_directory.h"
 #include "platform/posix/windows_command_line.h"
 #include "platform/processes.h"
+#include "platform/windows_codes.h"
 #include "posix_test_support.h"
 
 namespace qlx::posix_tests {
@@ -24,10 +25,10 @@ using platform::posix::PreparePrivateDirectory;
 using platform::posix::SplitWindowsCommandLine;
 using Arguments = std::vector<std::string>;
 
-constexpr uint32_t kFileNotFound = 2;
-constexpr uint32_t kAccessDenied = 5;
-constexpr uint32_t kBadExeFormat = 193;
-constexpr uint32_t kDirectoryInvalid = 267;
+using platform::kErrorAccessDenied;
+using platform::kErrorBadExeFormat;
+using platform::kErrorDirectory;
+using platform::kErrorFileNotFound;
 
 TEST(WindowsCommandLineTest, SplitsAsTheWindowsRuntimeDoes) {
   EXPECT_EQ(SplitWindowsCommandLine("tool \"a b c\" d e"), (Arguments{"tool", "a b c", "d", "e"}));
@@ -64,7 +65,7 @@ TEST(WindowsCommandLineTest, RecognisesTheCommandInterpreterWithSlashC) {
 
 class ProcessesTest : public ::testing::Test {
  protected:
-  platform::ProgramOutcome Run(const std::string& command_line) {
+  platform::Result<uint32_t> Run(const std::string& command_line) {
     return platform::SystemProcesses().RunHidden(command_line);
   }
   ScratchDirectory temporary_;
@@ -83,9 +84,9 @@ TEST_F(ProcessesTest, ReturnsTheExitCodeOfTheChildOrItsInterpreter) {
       {"CMD.EXE /C sh -c \"exit 4\"", 4},
   };
   for (const auto& c : cases) {
-    const platform::ProgramOutcome outcome = Run(c.command_line);
-    EXPECT_FALSE(outcome.failed) << c.command_line;
-    EXPECT_EQ(outcome.code, c.code) << c.command_line;
+    const platform::Result<uint32_t> outcome = Run(c.command_line);
+    EXPECT_TRUE(outcome) << c.command_line;
+    EXPECT_EQ(outcome.value_or(~0u), c.code) << c.command_line;
   }
 }
 
@@ -101,20 +102,20 @@ TEST_F(ProcessesTest, ProgramThatCannotStartGivesTheWindowsCode) {
     std::string command_line;
     uint32_t code;
   } cases[] = {
-      {"qlx-no-such-program -r", kFileNotFound},
-      {"\"" + not_executable + "\"", kAccessDenied},
-      {garbage, kBadExeFormat},
+      {"qlx-no-such-program -r", kErrorFileNotFound},
+      {"\"" + not_executable + "\"", kErrorAccessDenied},
+      {garbage, kErrorBadExeFormat},
   };
   for (const auto& c : cases) {
-    const platform::ProgramOutcome outcome = Run(c.command_line);
-    EXPECT_TRUE(outcome.failed) << c.command_line;
-    EXPECT_EQ(outcome.code, c.code) << c.command_line;
+    const platform::Result<uint32_t> outcome = Run(c.command_line);
+    EXPECT_FALSE(outcome) << c.command_line;
+    EXPECT_EQ(outcome.error(), c.code) << c.command_line;
   }
 
   ScopedEnvironment tmpdir("TMPDIR", temporary_ / "gone");
-  const platform::ProgramOutcome outcome = Run("true");
-  EXPECT_TRUE(outcome.failed) << "without the temporary directory";
-  EXPECT_EQ(outcome.code, kDirectoryInvalid);
+  const platform::Result<uint32_t> outcome = Run("true");
+  EXPECT_FALSE(outcome) << "without the temporary directory";
+  EXPECT_EQ(outcome.error(), kErrorDirectory);
 }
 
 TEST_F(ProcessesTest, ArgumentsArriveAsTheWindowsRulesSplitThem) {
@@ -123,29 +124,29 @@ TEST_F(ProcessesTest, ArgumentsArriveAsTheWindowsRulesSplitThem) {
   WriteBytes(script, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > args.txt\n");
   fs::permissions(script, fs::perms::owner_all);
 
-  const platform::ProgramOutcome outcome =
+  const platform::Result<uint32_t> outcome =
       Run("\"" + script + "\" \"a b\" c\\\"d \"\" \"e\"\"f\" C:\\dir\\");
 
-  ASSERT_FALSE(outcome.failed) << outcome.code;
+  ASSERT_TRUE(outcome) << outcome.error();
   EXPECT_EQ(ReadBytes(temporary_.path() / "args.txt"), "a b\nc\"d\n\ne\"f\nC:\\dir\\\n");
 }
 
 TEST_F(ProcessesTest, ChildRunsInTheTemporaryDirectory) {
-  ASSERT_FALSE(Run("sh -c \"pwd > where.txt\"").failed);
+  ASSERT_TRUE(Run("sh -c \"pwd > where.txt\""));
   EXPECT_EQ(ReadBytes(temporary_.path() / "where.txt"), temporary_.path().string() + "\n");
 
   // Without TMPDIR, the user's own directory under /tmp.
   ScopedEnvironment no_tmpdir("TMPDIR", std::nullopt);
-  const platform::ProgramOutcome outcome =
+  const platform::Result<uint32_t> outcome =
       Run("sh -c \"test \\\"$(pwd)\\\" = /tmp/qlxpatch-$(id -u)\"");
-  EXPECT_FALSE(outcome.failed);
-  EXPECT_EQ(outcome.code, 0u);
+  EXPECT_TRUE(outcome);
+  EXPECT_EQ(outcome.value_or(~0u), 0u);
 }
 
 TEST(PrivateDirectoryTest, IsTheUsersOwnAndNobodyElseMayWriteToIt) {
   ScratchDirectory base;
   const std::string directory = base / "own";
-  const auto Prepare = [&] { return PreparePrivateDirectory(directory); };
+  const auto Prepare = [&] { return PreparePrivateDirectory(directory).error(); };
   const auto Reset = [&](fs::perms mode) {
     fs::remove_all(directory);
     fs::create_directory(directory);
@@ -158,19 +159,19 @@ TEST(PrivateDirectoryTest, IsTheUsersOwnAndNobodyElseMayWriteToIt) {
   Reset(owner | fs::perms::group_read | fs::perms::group_exec);
   EXPECT_EQ(Prepare(), 0u) << "others may read it";
   Reset(owner | fs::perms::group_write);
-  EXPECT_EQ(Prepare(), kDirectoryInvalid) << "the group may write to it";
+  EXPECT_EQ(Prepare(), kErrorDirectory) << "the group may write to it";
   Reset(owner | fs::perms::others_write | fs::perms::sticky_bit);
-  EXPECT_EQ(Prepare(), kDirectoryInvalid) << "others may write to it";
+  EXPECT_EQ(Prepare(), kErrorDirectory) << "others may write to it";
   fs::remove_all(directory);
   fs::create_directory_symlink(base.path(), directory);
-  EXPECT_EQ(Prepare(), kDirectoryInvalid) << "a symbolic link";
+  EXPECT_EQ(Prepare(), kErrorDirectory) << "a symbolic link";
   fs::remove(directory);
   WriteBytes(directory, "");
-  EXPECT_EQ(Prepare(), kDirectoryInvalid) << "a file";
-  EXPECT_EQ(PreparePrivateDirectory(base / "gone/own"), kDirectoryInvalid) << "no parent";
+  EXPECT_EQ(Prepare(), kErrorDirectory) << "a file";
+  EXPECT_EQ(PreparePrivateDirectory(base / "gone/own").error(), kErrorDirectory) << "no parent";
   Reset(owner);
   if (std::system(("chown 65534 '" + directory + "' 2>/dev/null").c_str()) == 0) {
-    EXPECT_EQ(Prepare(), kDirectoryInvalid) << "another user's";
+    EXPECT_EQ(Prepare(), kErrorDirectory) << "another user's";
   }
 }
 
@@ -284,9 +285,9 @@ TEST_F(CommandInterpreterTest, ReadsTheLineAsCmdAndRunsOneProgramWithNoShell) {
       {"qlxrec a | qlxrec b", 1, std::nullopt, {}},
   };
   for (const auto& c : cases) {
-    const platform::ProgramOutcome outcome = Run("cmd /c " + c.request);
-    EXPECT_FALSE(outcome.failed) << c.request;
-    EXPECT_EQ(outcome.code, c.code) << c.request;
+    const platform::Result<uint32_t> outcome = Run("cmd /c " + c.request);
+    EXPECT_TRUE(outcome) << c.request;
+    EXPECT_EQ(outcome.value_or(~0u), c.code) << c.request;
     EXPECT_EQ(RecordedArguments(), c.arguments) << c.request;
     for (const File& file : c.files) {
       const fs::path path = temporary_.path() / file.name;
@@ -308,9 +309,9 @@ TEST_F(ProcessesTest, ChildInheritsNoOpenFileOfOurs) {
 
   // Directly, and through the interpreter with redirection files open.
   for (const std::string& line : {test, "cmd /c " + test + " > out.txt 2>&1"}) {
-    const platform::ProgramOutcome outcome = Run(line);
-    EXPECT_FALSE(outcome.failed) << line;
-    EXPECT_EQ(outcome.code, 1u) << line << " gave the child a descriptor of ours";
+    const platform::Result<uint32_t> outcome = Run(line);
+    EXPECT_TRUE(outcome) << line;
+    EXPECT_EQ(outcome.value_or(~0u), 1u) << line << " gave the child a descriptor of ours";
   }
 }
 

@@ -92,7 +92,7 @@ void OverwriteInPlace(const fs::path& path, const std::string& bytes) {
 }
 
 void ExpectValue(RegistryKey& key, const std::string& name, const RegistryData& expected) {
-  const std::optional<RegistryData> value = key.QueryValue(name);
+  const platform::Result<RegistryData> value = key.QueryValue(name);
   ASSERT_TRUE(value) << name;
   EXPECT_EQ(value->type, expected.type) << name;
   EXPECT_EQ(value->bytes, expected.bytes) << name;
@@ -102,7 +102,8 @@ class RegistryFileTest : public ::testing::Test {
  protected:
   std::unique_ptr<RegistryKey> Open(const std::string& path,
                                     KeyAccess access = KeyAccess::kQueryAndSet) {
-    return platform::SystemRegistry().OpenLocalMachineKey(path, access);
+    auto key = platform::SystemRegistry().OpenLocalMachineKey(path, access);
+    return key ? std::move(*key) : nullptr;
   }
   std::string FileBytes() const { return ReadBytes(file_); }
 

@@ -6,15 +6,16 @@
 #include <string>
 
 #include "platform/services.h"
+#include "platform/windows_codes.h"
 #include "posix_test_support.h"
 
 namespace qlx::posix_tests {
 namespace {
 
-constexpr uint32_t kAccessDenied = 5;
-constexpr uint32_t kAlreadyRunning = 1056;
-constexpr uint32_t kDoesNotExist = 1060;
-constexpr uint32_t kNotActive = 1062;
+using platform::kErrorAccessDenied;
+using platform::kErrorServiceAlreadyRunning;
+using platform::kErrorServiceDoesNotExist;
+using platform::kErrorServiceNotActive;
 
 const std::string kServicesText =
     "# services of this machine\n"
@@ -24,23 +25,21 @@ const std::string kServicesText =
 
 class ServicesFileTest : public ::testing::Test {
  protected:
-  // Opens the manager and the service; null with *error set when either fails.
-  std::unique_ptr<platform::Service> OpenNamedService(const std::string& name, uint32_t* error) {
-    std::unique_ptr<platform::ServiceManager> manager =
-        platform::SystemServices().OpenManager(error);
-    if (!manager) return nullptr;
-    return manager->OpenNamedService(name, error);
+  // Opens the manager and the service.
+  platform::Result<std::unique_ptr<platform::Service>> OpenNamedService(const std::string& name) {
+    auto manager = platform::SystemServices().OpenManager();
+    if (!manager) return platform::Failure{manager.error()};
+    return (*manager)->OpenNamedService(name);
   }
   std::unique_ptr<platform::Service> OpenExisting(const std::string& name) {
-    uint32_t error = 0;
-    std::unique_ptr<platform::Service> service = OpenNamedService(name, &error);
-    EXPECT_EQ(error, 0u);
-    return service;
+    auto service = OpenNamedService(name);
+    EXPECT_EQ(service.error(), 0u);
+    return service ? std::move(*service) : nullptr;
   }
   uint32_t OpenError(const std::string& name) {
-    uint32_t error = 0;
-    EXPECT_FALSE(OpenNamedService(name, &error));
-    return error;
+    const auto service = OpenNamedService(name);
+    EXPECT_FALSE(service);
+    return service.error();
   }
 
   ScratchDirectory directory_;
@@ -53,17 +52,17 @@ TEST_F(ServicesFileTest, StopAndStartMoveBetweenTheStatesWithWindowsCodes) {
   std::unique_ptr<platform::Service> service = OpenExisting("OV Quellmark");
   ASSERT_TRUE(service);
 
-  EXPECT_EQ(service->Stop(), 0u);
+  EXPECT_EQ(service->Stop().error(), 0u);
   EXPECT_EQ(ReadBytes(file_),
             "# services of this machine\n"
             "Spooler=running\n"
             "OV Quellmark=stopped\n"
             "Backup Agent = stopped\n");
-  EXPECT_EQ(service->Stop(), kNotActive);
+  EXPECT_EQ(service->Stop().error(), kErrorServiceNotActive);
 
-  EXPECT_EQ(service->Start(), 0u);
+  EXPECT_EQ(service->Start().error(), 0u);
   EXPECT_EQ(ReadBytes(file_), kServicesText);
-  EXPECT_EQ(service->Start(), kAlreadyRunning);
+  EXPECT_EQ(service->Start().error(), kErrorServiceAlreadyRunning);
 }
 
 TEST_F(ServicesFileTest, NamesIgnoreCaseAndTheBlanksAroundThem) {
@@ -71,7 +70,7 @@ TEST_F(ServicesFileTest, NamesIgnoreCaseAndTheBlanksAroundThem) {
   std::unique_ptr<platform::Service> service = OpenExisting("backup agent");
   ASSERT_TRUE(service);
 
-  EXPECT_EQ(service->Start(), 0u);
+  EXPECT_EQ(service->Start().error(), 0u);
 
   EXPECT_EQ(ReadBytes(file_),
             "# services of this machine\n"
@@ -82,11 +81,11 @@ TEST_F(ServicesFileTest, NamesIgnoreCaseAndTheBlanksAroundThem) {
 
 TEST_F(ServicesFileTest, UnknownServiceDoesNotExist) {
   WriteBytes(file_, kServicesText);
-  EXPECT_EQ(OpenError("OV"), kDoesNotExist);
-  EXPECT_EQ(OpenError("# services of this machine"), kDoesNotExist);
+  EXPECT_EQ(OpenError("OV"), kErrorServiceDoesNotExist);
+  EXPECT_EQ(OpenError("# services of this machine"), kErrorServiceDoesNotExist);
 
   fs::remove(file_);
-  EXPECT_EQ(OpenError("OV Quellmark"), kDoesNotExist) << "missing file";
+  EXPECT_EQ(OpenError("OV Quellmark"), kErrorServiceDoesNotExist) << "missing file";
 }
 
 TEST_F(ServicesFileTest, ServiceRemovedAfterOpeningDoesNotExist) {
@@ -95,16 +94,15 @@ TEST_F(ServicesFileTest, ServiceRemovedAfterOpeningDoesNotExist) {
   ASSERT_TRUE(service);
   WriteBytes(file_, "Spooler=running\n");
 
-  EXPECT_EQ(service->Stop(), kDoesNotExist);
+  EXPECT_EQ(service->Stop().error(), kErrorServiceDoesNotExist);
 }
 
 TEST_F(ServicesFileTest, UnreadableFileDeniesTheManager) {
   fs::create_directory(file_);
-  uint32_t error = 0;
+  const auto manager = platform::SystemServices().OpenManager();
 
-  EXPECT_FALSE(platform::SystemServices().OpenManager(&error));
-
-  EXPECT_EQ(error, kAccessDenied);
+  EXPECT_FALSE(manager);
+  EXPECT_EQ(manager.error(), kErrorAccessDenied);
 }
 
 TEST_F(ServicesFileTest, FileThatCannotBeRewrittenDeniesTheChange) {
@@ -118,7 +116,7 @@ TEST_F(ServicesFileTest, FileThatCannotBeRewrittenDeniesTheChange) {
   ReadOnlyDirectory read_only(locked);
   if (!read_only.Refuses()) GTEST_SKIP() << "cannot make a directory read-only here";
 
-  EXPECT_EQ(service->Stop(), kAccessDenied);
+  EXPECT_EQ(service->Stop().error(), kErrorAccessDenied);
 
   EXPECT_EQ(ReadBytes(locked_file), kServicesText);
 }

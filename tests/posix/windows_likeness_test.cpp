@@ -20,12 +20,13 @@ namespace {
 
 // The whole text of the file as the program reads it (mode "r"), or "no file".
 std::string ReadAsProgram(const std::string& path) {
-  platform::UniqueFile file = platform::OpenFile(path, "r");
+  const platform::Result<platform::UniqueFile> file = platform::OpenFile(path, "r");
   if (!file) return "no file";
   std::string text;
   char buffer[199];
   std::size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, count);
+  while ((count = std::fread(buffer, 1, sizeof buffer, file->get())) > 0)
+    text.append(buffer, count);
   return text;
 }
 
@@ -44,10 +45,7 @@ std::string ServicesManagerOfReadOnlyFile(const fs::path& file) {
   WriteBytes(file, bytes);
   fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   ScopedEnvironment variable("QLX_SERVICES_FILE", file.string());
-  uint32_t error = 0;
-  std::unique_ptr<platform::ServiceManager> manager =
-      platform::SystemServices().OpenManager(&error);
-  return Outcome(manager ? 0 : error, file, bytes);
+  return Outcome(platform::SystemServices().OpenManager().error(), file, bytes);
 }
 
 std::string CopyOntoReadOnlyFile(const fs::path& directory) {
@@ -56,8 +54,9 @@ std::string CopyOntoReadOnlyFile(const fs::path& directory) {
   WriteBytes(directory / "new.xml", "<tools version='4.3.1'/>");
   WriteBytes(target, bytes);
   fs::permissions(target, fs::perms::owner_read);
-  return Outcome(platform::CopyFileReplacing((directory / "new.xml").string(), target.string()),
-                 target, bytes);
+  return Outcome(
+      platform::CopyFileReplacing((directory / "new.xml").string(), target.string()).error(),
+      target, bytes);
 }
 
 // A directory made under its UTF-8 name, opened through the ANSI path the

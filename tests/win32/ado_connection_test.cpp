@@ -10,23 +10,19 @@
 #include <string>
 
 #include "platform/database.h"
+#include "platform/windows_codes.h"
 #include "win32_test_support.h"
 
 namespace qlx::platform {
 namespace {
 
-constexpr uint32_t kENotImpl = 0x80004001;
-constexpr uint32_t kEFailCode = 0x80004005;
-// adErrObjectClosed: the operation needs an open connection.
-constexpr uint32_t kObjectClosed = 0x800A0E78;
-
 // The HRESULT the call failed with, or 0 when it did not fail.
 template <typename Call>
-uint32_t FailureOf(Call call) {
+int32_t FailureOf(Call call) {
   try {
     call();
   } catch (const ComError& error) {
-    return static_cast<uint32_t>(error.Error());
+    return error.Error();
   }
   return 0;
 }
@@ -54,8 +50,9 @@ TEST(AdoDriverTest, ComCanBeInitializedAgainAndEveryConnectionIsANewObject) {
 }
 
 TEST_F(AdoConnectionTest, ExecutingAndClosingNeedAnOpenConnection) {
-  EXPECT_EQ(FailureOf([this] { connection_->Execute("INSERT INTO t VALUES (1)"); }), kObjectClosed);
-  EXPECT_EQ(FailureOf([this] { connection_->Close(); }), kObjectClosed);
+  EXPECT_EQ(FailureOf([this] { connection_->Execute("INSERT INTO t VALUES (1)"); }),
+            kAdObjectClosed);
+  EXPECT_EQ(FailureOf([this] { connection_->Close(); }), kAdObjectClosed);
 }
 
 TEST_F(AdoConnectionTest, WineDoesNotImplementTheConnectionTimeout) {
@@ -64,7 +61,7 @@ TEST_F(AdoConnectionTest, WineDoesNotImplementTheConnectionTimeout) {
     connection_->PutConnectionTimeout(60);
     FAIL() << "the connection time-out was accepted";
   } catch (const ComError& error) {
-    EXPECT_EQ(static_cast<uint32_t>(error.Error()), kENotImpl);
+    EXPECT_EQ(error.Error(), kENotImpl);
     // Wine's connection supports error information for no interface.
     EXPECT_EQ(error.Description(), std::nullopt);
   }
@@ -77,13 +74,13 @@ TEST_F(AdoConnectionTest, WineHasNoProviderToOpenWith) {
       "Provider=sqloledb;Data Source=dbhost,1433;Initial Catalog=QLX_v3_0;"
       "Integrated Security=SSPI");
   connection_->PutCommandTimeout(60);
-  EXPECT_EQ(FailureOf([this] { connection_->Open(); }), kEFailCode);
+  EXPECT_EQ(FailureOf([this] { connection_->Open(); }), kEFail);
 }
 
 TEST_F(AdoConnectionTest, AnEmptyConnectionStringCannotBeOpened) {
   connection_->PutConnectionString("");
   connection_->PutCommandTimeout(1);
-  EXPECT_NE(FailureOf([this] { connection_->Open(); }), 0u);
+  EXPECT_NE(FailureOf([this] { connection_->Open(); }), 0);
 }
 
 }  // namespace

@@ -7,11 +7,10 @@
 
 #include "platform/win32/ado_com_ptr.h"
 #include "platform/win32/ado_interfaces.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::platform::win32 {
 namespace {
-
-constexpr HRESULT kLoginFailed = static_cast<HRESULT>(0x80040E4D);
 
 // An object that supports error information for one interface only, or,
 // without ISupportErrorInfo, for none. Lives on the stack: counting is moot.
@@ -72,8 +71,8 @@ class AdoErrorTest : public ::testing::Test {
 TEST_F(AdoErrorTest, TakesTheDescriptionForTheInterfaceCalled) {
   FakeAdoObject connection(true, ado::kIidConnection15);
   LeaveErrorInfo(L"Login failed for user 'sa'.");
-  const ComError error = ComErrorOf(kLoginFailed, &connection, ado::kIidConnection15);
-  EXPECT_EQ(static_cast<uint32_t>(error.Error()), 0x80040E4Du);
+  const ComError error = ComErrorOf(kDbAuthenticationFailed, &connection, ado::kIidConnection15);
+  EXPECT_EQ(error.Error(), kDbAuthenticationFailed);
   EXPECT_EQ(error.Description(), std::optional<std::string>("Login failed for user 'sa'."));
   EXPECT_TRUE(IsEqualIID(connection.LastAsked(), ado::kIidConnection15));
   EXPECT_FALSE(ThreadHoldsErrorInfo()) << "the error information is taken";
@@ -82,7 +81,7 @@ TEST_F(AdoErrorTest, TakesTheDescriptionForTheInterfaceCalled) {
 TEST_F(AdoErrorTest, TheDescriptionComesInTheAnsiCodePage) {
   FakeAdoObject connection(true, ado::kIidConnection15);
   LeaveErrorInfo(L"Anmeldung f\u00FCr Benutzer \u201Esa\u201C fehlgeschlagen.");
-  const ComError error = ComErrorOf(kLoginFailed, &connection, ado::kIidConnection15);
+  const ComError error = ComErrorOf(kDbAuthenticationFailed, &connection, ado::kIidConnection15);
   EXPECT_EQ(error.Description(),
             std::optional<std::string>("Anmeldung f\xFCr Benutzer \x84sa\x93 fehlgeschlagen."));
 }

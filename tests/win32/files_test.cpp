@@ -28,23 +28,15 @@ TEST_F(FilesTest, OpenGivesTheFileOrTheWindowsCode) {
       {" \\config\\database.props", "r", 3},  // below a directory of a single blank
   };
   for (const auto& c : cases) {
-    uint32_t error = 0;
-    const UniqueFile file = OpenFile(c.path, c.mode, &error);
-    EXPECT_EQ(file != nullptr, c.error == 0) << c.path << " " << c.mode;
-    EXPECT_EQ(error, c.error) << c.path << " " << c.mode;
+    EXPECT_EQ(OpenFile(c.path, c.mode).error(), c.error) << c.path << " " << c.mode;
   }
 }
 
 TEST_F(FilesTest, AppendModeCreatesTheFileAndWritesCrLf) {
-  {
-    UniqueFile file = OpenFile(scratch_.File("log.txt"), "a+");
-    ASSERT_NE(file, nullptr);
-    std::fputs("one\n", file.get());
-  }
-  {
-    UniqueFile file = OpenFile(scratch_.File("log.txt"), "a+");
-    ASSERT_NE(file, nullptr);
-    std::fputs("two\n", file.get());
+  for (const char* line : {"one\n", "two\n"}) {
+    const auto file = SystemFiles().Open(scratch_.File("log.txt"), "a+");
+    ASSERT_TRUE(file);
+    EXPECT_TRUE((*file)->Write(line));
   }
   EXPECT_EQ(test::ReadBinaryFile(scratch_.File("log.txt")), "one\r\ntwo\r\n");
 }
@@ -59,15 +51,18 @@ TEST_F(FilesTest, RemoveFileDeletesAndReportsAMissingFile) {
 TEST_F(FilesTest, CopyReplacesAnExistingFile) {
   test::WriteBinaryFile(scratch_.File("new.xml"), "<new/>");
   test::WriteBinaryFile(scratch_.File("installed.xml"), "<old and longer/>");
-  EXPECT_EQ(CopyFileReplacing(scratch_.File("new.xml"), scratch_.File("installed.xml")), 0u);
+  EXPECT_TRUE(CopyFileReplacing(scratch_.File("new.xml"), scratch_.File("installed.xml")));
   EXPECT_EQ(test::ReadBinaryFile(scratch_.File("installed.xml")), "<new/>");
 }
 
 TEST_F(FilesTest, CopyFailuresGiveTheWindowsCode) {
   test::WriteBinaryFile(scratch_.File("new.xml"), "<new/>");
-  EXPECT_EQ(CopyFileReplacing(scratch_.File("absent.xml"), scratch_.File("target.xml")), 2u);
+  EXPECT_EQ(CopyFileReplacing(scratch_.File("absent.xml"), scratch_.File("target.xml")).error(),
+            2u);
   EXPECT_FALSE(test::FileExists(scratch_.File("target.xml")));
-  EXPECT_EQ(CopyFileReplacing(scratch_.File("new.xml"), scratch_.Path() + "\\Tools\\new.xml"), 3u);
+  EXPECT_EQ(
+      CopyFileReplacing(scratch_.File("new.xml"), scratch_.Path() + "\\Tools\\new.xml").error(),
+      3u);
 }
 
 }  // namespace

@@ -20,29 +20,29 @@ std::string Trimmed(std::string text) {
 
 TEST(RunHiddenTest, GivesTheExitCodeOfTheChildOrItsInterpreter) {
   for (const uint32_t code : {0u, 3u}) {
-    const ProgramOutcome outcome =
+    const Result<uint32_t> outcome =
         SystemProcesses().RunHidden("cmd /c exit " + std::to_string(code));
-    EXPECT_FALSE(outcome.failed) << code;
-    EXPECT_EQ(outcome.code, code);
+    EXPECT_TRUE(outcome) << code;
+    EXPECT_EQ(outcome.value_or(~0u), code);
   }
-  const ProgramOutcome unknown_tool =
+  const Result<uint32_t> unknown_tool =
       SystemProcesses().RunHidden("cmd /c \"qlx_no_such_tool -r -f \"C:\\x y\\t.xml\"\" > null");
-  EXPECT_FALSE(unknown_tool.failed);
-  EXPECT_NE(unknown_tool.code, 0u);
+  EXPECT_TRUE(unknown_tool);
+  EXPECT_NE(unknown_tool.value_or(0u), 0u);
 }
 
 TEST(RunHiddenTest, MissingProgramIsAFailureWithFileNotFound) {
-  const ProgramOutcome outcome = SystemProcesses().RunHidden("qlx_no_such_program -r");
-  EXPECT_TRUE(outcome.failed);
-  EXPECT_EQ(outcome.code, 2u);
+  const Result<uint32_t> outcome = SystemProcesses().RunHidden("qlx_no_such_program -r");
+  EXPECT_FALSE(outcome);
+  EXPECT_EQ(outcome.error(), 2u);
 }
 
 TEST(RunHiddenTest, ChildWorksInTheTemporaryDirectory) {
   const std::string output = test::TemporaryDirectory() + "qlx_runner_cwd.txt";
   DeleteFileA(output.c_str());
-  const ProgramOutcome outcome = SystemProcesses().RunHidden("cmd /c cd > qlx_runner_cwd.txt");
-  EXPECT_FALSE(outcome.failed);
-  EXPECT_EQ(outcome.code, 0u);
+  const Result<uint32_t> outcome = SystemProcesses().RunHidden("cmd /c cd > qlx_runner_cwd.txt");
+  EXPECT_TRUE(outcome);
+  EXPECT_EQ(outcome.value_or(~0u), 0u);
   std::string directory = test::TemporaryDirectory();
   directory.pop_back();  // its trailing backslash
   EXPECT_EQ(Trimmed(test::ReadBinaryFile(output)), directory);

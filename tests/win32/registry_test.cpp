@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/handles.h"
+#include "platform/windows_codes.h"
 #include "win32_test_support.h"
 
 namespace qlx::platform {
@@ -49,21 +51,24 @@ class RegistryTest : public ::testing::Test {
   }
 
   std::unique_ptr<RegistryKey> OpenScratch() {
-    return SystemRegistry().OpenLocalMachineKey(kScratchKey, KeyAccess::kQueryAndSet);
+    auto key = SystemRegistry().OpenLocalMachineKey(kScratchKey, KeyAccess::kQueryAndSet);
+    return key ? std::move(*key) : nullptr;
   }
 
   UniqueHkey scratch_;
 };
 
 TEST_F(RegistryTest, MissingKeyIsNotOpened) {
-  EXPECT_EQ(SystemRegistry().OpenLocalMachineKey("Software\\QlxTest\\NoSuchKey", KeyAccess::kQuery),
-            nullptr);
+  EXPECT_EQ(SystemRegistry()
+                .OpenLocalMachineKey("Software\\QlxTest\\NoSuchKey", KeyAccess::kQuery)
+                .error(),
+            kErrorFileNotFound);
 }
 
 TEST_F(RegistryTest, MissingValueGivesNothing) {
   auto key = OpenScratch();
   ASSERT_NE(key, nullptr);
-  EXPECT_FALSE(key->QueryValue("NoSuchValue").has_value());
+  EXPECT_EQ(key->QueryValue("NoSuchValue").error(), kErrorFileNotFound);
 }
 
 // Every value comes back with the type and exactly the bytes stored.
@@ -94,7 +99,7 @@ TEST_F(RegistryTest, ValuesGiveTheirTypeAndStoredBytes) {
   ASSERT_NE(key, nullptr);
   for (const auto& c : cases) {
     const auto value = key->QueryValue(c.name);
-    ASSERT_TRUE(value.has_value()) << c.name;
+    ASSERT_TRUE(value) << c.name;
     EXPECT_EQ(value->type, c.type) << c.name;
     EXPECT_EQ(value->bytes, BytesOf(c.stored.substr(0, c.size))) << c.name;
   }
@@ -103,9 +108,11 @@ TEST_F(RegistryTest, ValuesGiveTheirTypeAndStoredBytes) {
 TEST_F(RegistryTest, KeyPathsIgnoreLetterCaseAndAReaderCannotSetValues) {
   Store("Version", REG_SZ, BytesOf(std::string("4.2.0", 6)));
   auto key = SystemRegistry().OpenLocalMachineKey("SOFTWARE\\QLXTEST\\registry", KeyAccess::kQuery);
-  ASSERT_NE(key, nullptr);
-  EXPECT_TRUE(key->QueryValue("Version").has_value());
-  EXPECT_FALSE(key->SetValue("Version", RegistryData{kRegSz, BytesOf(std::string("4.3.1", 6))}));
+  ASSERT_TRUE(key);
+  EXPECT_TRUE((*key)->QueryValue("Version"));
+  EXPECT_EQ(
+      (*key)->SetValue("Version", RegistryData{kRegSz, BytesOf(std::string("4.3.1", 6))}).error(),
+      kErrorAccessDenied);
   EXPECT_EQ(Stored("Version").bytes, BytesOf(std::string("4.2.0", 6)));
 }
 

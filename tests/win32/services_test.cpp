@@ -7,7 +7,9 @@
 
 #include "driver/run_control.h"
 #include "platform/interruption.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/interruption.h"
+#include "platform/windows_codes.h"
 #include "win32_test_support.h"
 
 namespace qlx::platform {
@@ -69,13 +71,13 @@ class ServicesTest : public ::testing::Test {
   }
 
   std::unique_ptr<Service> OpenTestService() {
-    uint32_t error = 0;
-    manager_under_test_ = SystemServices().OpenManager(&error);
-    EXPECT_NE(manager_under_test_, nullptr) << error;
-    if (!manager_under_test_) return nullptr;
-    std::unique_ptr<Service> service = manager_under_test_->OpenNamedService(name_, &error);
-    EXPECT_NE(service, nullptr) << error;
-    return service;
+    auto manager = SystemServices().OpenManager();
+    EXPECT_TRUE(manager) << manager.error();
+    if (!manager) return nullptr;
+    manager_under_test_ = std::move(*manager);
+    auto service = manager_under_test_->OpenNamedService(name_);
+    EXPECT_TRUE(service) << service.error();
+    return service ? std::move(*service) : nullptr;
   }
 
   const char* name_ = kServiceName;
@@ -85,26 +87,24 @@ class ServicesTest : public ::testing::Test {
 };
 
 TEST_F(ServicesTest, MissingServiceGivesServiceDoesNotExist) {
-  uint32_t error = 0;
-  std::unique_ptr<ServiceManager> manager = SystemServices().OpenManager(&error);
-  ASSERT_NE(manager, nullptr) << error;
-  EXPECT_EQ(manager->OpenNamedService("Qlx No Such Service", &error), nullptr);
-  EXPECT_EQ(error, 1060u);
+  const auto manager = SystemServices().OpenManager();
+  ASSERT_TRUE(manager) << manager.error();
+  EXPECT_EQ((*manager)->OpenNamedService("Qlx No Such Service").error(), kErrorServiceDoesNotExist);
 }
 
 TEST_F(ServicesTest, StartsAndStopsTheService) {
   std::unique_ptr<Service> service = OpenTestService();
   ASSERT_NE(service, nullptr);
-  EXPECT_EQ(service->Stop(), 1062u) << "never started";
+  EXPECT_EQ(service->Stop().error(), kErrorServiceNotActive) << "never started";
 
-  ASSERT_EQ(service->Start(), 0u);
+  ASSERT_EQ(service->Start().error(), 0u);
   ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
-  EXPECT_EQ(service->Start(), 1056u);
+  EXPECT_EQ(service->Start().error(), kErrorServiceAlreadyRunning);
 
-  ASSERT_EQ(service->Stop(), 0u);
+  ASSERT_EQ(service->Stop().error(), 0u);
   EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_STOP_PENDING));
   ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
-  EXPECT_EQ(service->Stop(), 1062u);
+  EXPECT_EQ(service->Stop().error(), kErrorServiceNotActive);
 }
 
 // The wait returns at once without a stop under way, gives up at its limit
@@ -117,10 +117,10 @@ TEST_F(ServicesTest, WaitWhileStopPendingWaitsForTheStopToFinishOrTheLimit) {
   service->WaitWhileStopPending(kStateChangeLimit);
   EXPECT_LT(Since(wait_started), milliseconds(200)) << "no stop under way";
 
-  ASSERT_EQ(service->Start(), 0u);
+  ASSERT_EQ(service->Start().error(), 0u);
   ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
   const auto stop_requested = std::chrono::steady_clock::now();
-  ASSERT_EQ(service->Stop(), 0u);
+  ASSERT_EQ(service->Stop().error(), 0u);
 
   wait_started = std::chrono::steady_clock::now();
   service->WaitWhileStopPending(milliseconds(300));
@@ -131,7 +131,7 @@ TEST_F(ServicesTest, WaitWhileStopPendingWaitsForTheStopToFinishOrTheLimit) {
   EXPECT_GE(Since(stop_requested), kStopDelay - milliseconds(300));
   EXPECT_NE(State(), static_cast<DWORD>(SERVICE_STOP_PENDING));
 
-  EXPECT_EQ(service->Start(), 0u);
+  EXPECT_EQ(service->Start().error(), 0u);
   EXPECT_TRUE(WaitForState(SERVICE_RUNNING));
 }
 

@@ -7,9 +7,19 @@
 #include <optional>
 #include <string>
 
-#include "platform/win32/handles.h"
+#include "platform/unique_handle.h"
+#include "platform/win32/windows_api.h"
 
 namespace qlx::test {
+
+// A directory search from FindFirstFileA, which marks failure with
+// INVALID_HANDLE_VALUE rather than null.
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle search) { FindClose(search); }
+};
+using UniqueFindHandle = platform::UniqueHandle<FindHandleTraits>;
 
 // The directory of the running test program, without a trailing backslash.
 inline std::string ExecutableDirectory() {
@@ -113,7 +123,7 @@ class ScratchDirectory {
   void RemoveAll() {
     WIN32_FIND_DATAA entry{};
     const std::string pattern = path_ + "\\*";
-    const platform::win32::UniqueFindHandle search(FindFirstFileA(pattern.c_str(), &entry));
+    const UniqueFindHandle search(FindFirstFileA(pattern.c_str(), &entry));
     if (search) {
       do {
         DeleteFileA(File(entry.cFileName).c_str());
