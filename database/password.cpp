@@ -58,8 +58,8 @@ bool ReadWithoutWhiteSpace(const std::string& path, bool first_line_only, std::s
 // more than the password tool, so such output is not used.
 bool SafeInCommandLine(const std::string& text) {
   constexpr char kInterpreterCharacters[] = "&|<>^%\"'`$;()\\!*?";
-  for (unsigned char c : text) {
-    if (c < 0x21 || c > 0x7E) return false;
+  for (const char c : text) {
+    if (c < '!' || c > '~') return false;  // blanks, controls and every byte above 127
     if (std::strchr(kInterpreterCharacters, c)) return false;
   }
   return true;

@@ -118,14 +118,18 @@ UniqueFd AboveStandardHandles(UniqueFd fd) {
 // interpreter's redirections put in their place (held here close-on-exec).
 class ChildHandles {
  public:
-  int Current(int handle) const { return redirected_[handle] ? redirected_[handle].get() : handle; }
-  void Redirect(int handle, UniqueFd fd) { redirected_[handle] = std::move(fd); }
+  int Current(int handle) const {
+    const UniqueFd& redirected = Slot(handle);
+    return redirected ? redirected.get() : handle;
+  }
+  void Redirect(int handle, UniqueFd fd) { Slot(handle) = std::move(fd); }
   // Each redirected handle becomes a copy of its file in the child.
   int AddTo(SpawnFileActions& actions) const {
     for (int handle = 0; handle < kFirstNonStandardFd; ++handle) {
-      if (!redirected_[handle]) continue;
-      const int fd = redirected_[handle].get();
-      if (const int error = ::posix_spawn_file_actions_adddup2(actions.get(), fd, handle)) {
+      const UniqueFd& redirected = Slot(handle);
+      if (!redirected) continue;
+      if (const int error =
+              ::posix_spawn_file_actions_adddup2(actions.get(), redirected.get(), handle)) {
         return error;
       }
     }
@@ -133,6 +137,12 @@ class ChildHandles {
   }
 
  private:
+  // The handles are 0, 1 and 2.
+  UniqueFd& Slot(int handle) { return redirected_.at(static_cast<std::size_t>(handle)); }
+  const UniqueFd& Slot(int handle) const {
+    return redirected_.at(static_cast<std::size_t>(handle));
+  }
+
   std::array<UniqueFd, kFirstNonStandardFd> redirected_;
 };
 
