@@ -5,6 +5,7 @@
 // Linux stand-ins), so they live at the bottom, in the program's own
 // namespace.
 
+#include <cstddef>
 #include <string>
 
 namespace qlx {
@@ -25,5 +26,21 @@ int ParseDigits(const std::string& text);
 
 // The text without the line feeds and carriage returns at its end.
 std::string WithoutTrailingLineBreaks(std::string text);
+
+// One entry of a fixed table that names numbers: signals, error codes.
+template <typename Number>
+struct NumberText {
+  Number number;
+  const char* text;
+};
+
+// The table's text for the number, or null when the table has none.
+template <typename Number, std::size_t kEntries>
+const char* TextOfNumber(const NumberText<Number> (&table)[kEntries], Number number) {
+  for (const NumberText<Number>& entry : table) {
+    if (entry.number == number) return entry.text;
+  }
+  return nullptr;
+}
 
 }  // namespace qlx

@@ -10,15 +10,12 @@
 #include <exception>
 #include <thread>
 
+#include "platform/text.h"
+
 namespace qlx::platform {
 namespace {
 
-struct Interruption {
-  int signal;
-  const char* name;
-};
-
-constexpr Interruption kInterruptions[] = {
+constexpr NumberText<int> kInterruptions[] = {
     {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
 
 bool StartedIgnored(int signal_number) {
@@ -27,10 +24,8 @@ bool StartedIgnored(int signal_number) {
 }
 
 const char* NameOf(int signal_number) {
-  for (const Interruption& interruption : kInterruptions) {
-    if (interruption.signal == signal_number) return interruption.name;
-  }
-  return "signal";
+  const char* name = TextOfNumber(kInterruptions, signal_number);
+  return name ? name : "signal";
 }
 
 [[noreturn]] void EndAsInterruptedBy(int signal_number) {
@@ -52,8 +47,8 @@ const char* NameOf(int signal_number) {
 void HandleInterruptions(InterruptionHandler handler) {
   sigset_t watched;
   sigemptyset(&watched);
-  for (const Interruption& interruption : kInterruptions) {
-    if (!StartedIgnored(interruption.signal)) sigaddset(&watched, interruption.signal);
+  for (const NumberText<int>& interruption : kInterruptions) {
+    if (!StartedIgnored(interruption.number)) sigaddset(&watched, interruption.number);
   }
   // Threads started from now on inherit the mask; children get a clear one.
   if (::pthread_sigmask(SIG_BLOCK, &watched, nullptr) != 0) return;

@@ -61,29 +61,24 @@ constexpr mode_t kRedirectionFileMode = S_IRUSR | S_IWUSR;
 // A creation that races with another program's removal is tried this often.
 constexpr int kOpenAttempts = 3;
 
-class SpawnFileActions {
+// A posix_spawn settings object, initialised in place and destroyed with it.
+template <typename Settings, int (*kInit)(Settings*), int (*kDestroy)(Settings*)>
+class SpawnSettings {
  public:
-  SpawnFileActions() { ::posix_spawn_file_actions_init(&actions_); }
-  ~SpawnFileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
-  SpawnFileActions(const SpawnFileActions&) = delete;
-  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &actions_; }
+  SpawnSettings() { kInit(&settings_); }
+  ~SpawnSettings() { kDestroy(&settings_); }
+  SpawnSettings(const SpawnSettings&) = delete;
+  SpawnSettings& operator=(const SpawnSettings&) = delete;
+  Settings* get() { return &settings_; }
 
  private:
-  posix_spawn_file_actions_t actions_;
+  Settings settings_;
 };
 
-class SpawnAttributes {
- public:
-  SpawnAttributes() { ::posix_spawnattr_init(&attributes_); }
-  ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  posix_spawnattr_t* get() { return &attributes_; }
-
- private:
-  posix_spawnattr_t attributes_;
-};
+using SpawnFileActions = SpawnSettings<posix_spawn_file_actions_t, &::posix_spawn_file_actions_init,
+                                       &::posix_spawn_file_actions_destroy>;
+using SpawnAttributes =
+    SpawnSettings<posix_spawnattr_t, &::posix_spawnattr_init, &::posix_spawnattr_destroy>;
 
 // While we wait for a child, SIGCHLD must not be ignored: a parent that
 // ignores it has its children reaped for it, and the wait would find no exit

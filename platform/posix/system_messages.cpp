@@ -8,16 +8,12 @@
 #include <string>
 
 #include "platform/system_messages.h"
+#include "platform/text.h"
 
 namespace qlx::platform {
 namespace {
 
-struct MessageText {
-  uint32_t code;
-  const char* text;
-};
-
-constexpr MessageText kWindowsMessages[] = {
+constexpr NumberText<uint32_t> kWindowsMessages[] = {
     {0, "The operation completed successfully.\r\n"},
     {1, "Incorrect function.\r\n"},
     {2, "The system cannot find the file specified.\r\n"},
@@ -55,10 +51,9 @@ constexpr uint32_t kWin32FacilityMask = 0xFFFF0000;
 constexpr uint32_t kWin32Facility = 0x80070000;
 
 std::optional<std::string> LookUp(uint32_t code) {
-  for (const MessageText& message : kWindowsMessages) {
-    if (message.code == code) return std::string(message.text);
-  }
-  return std::nullopt;
+  const char* text = TextOfNumber(kWindowsMessages, code);
+  if (!text) return std::nullopt;
+  return std::string(text);
 }
 
 }  // namespace
