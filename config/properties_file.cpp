@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace qlx {
 

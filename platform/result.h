@@ -22,9 +22,9 @@ struct Failure {
 template <typename T = void>
 class Result {
  public:
-  // A value is a success.
-  Result(T value) : value_(std::move(value)) {}       // NOLINT(google-explicit-constructor)
-  Result(Failure failure) : error_(failure.error) {}  // NOLINT(google-explicit-constructor)
+  // Implicit, so that a call returns its value or Failure{code} as it is.
+  Result(T value) : value_(std::move(value)) {}
+  Result(Failure failure) : error_(failure.error) {}
 
   explicit operator bool() const { return value_.has_value(); }
   // The code as the system gave it; 0 on success.
@@ -46,7 +46,7 @@ template <>
 class Result<void> {
  public:
   Result() = default;
-  Result(Failure failure) : error_(failure.error) {}  // NOLINT(google-explicit-constructor)
+  Result(Failure failure) : error_(failure.error) {}
 
   explicit operator bool() const { return error_ == 0; }
   uint32_t error() const { return error_; }

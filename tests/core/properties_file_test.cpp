@@ -6,6 +6,7 @@
 
 #include "config/properties_file.h"
 #include "fakes/sandbox.h"
+#include "platform/text.h"
 
 namespace qlx::testing {
 namespace {
