@@ -1,7 +1,13 @@
 // Files on the program's Windows-style paths: every backslash becomes a slash
-// here, and nowhere else. Failures are reported with the Windows codes the
-// same calls give on Windows: 2 for a missing file in an existing directory,
-// 3 when the directory is missing, 5 for no access (a directory included).
+// here, and nowhere else, and the ANSI (Windows-1252) path the program formed
+// becomes the UTF-8 name Linux knows the file by. Failures are reported with
+// the Windows codes the same calls give on Windows: 2 for a missing file in an
+// existing directory, 3 when the directory is missing, 5 for no access (a
+// directory included).
+//
+// A file opened for reading in text mode reads as on Windows: CR LF arrives
+// as LF and a Ctrl-Z byte ends it. Writes are not translated: on Linux a line
+// still ends in one byte.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +19,8 @@
 
 #include "platform/files.h"
 #include "platform/posix/posix_io.h"
+#include "platform/posix/text_encoding.h"
+#include "platform/posix/text_mode_stream.h"
 #include "platform/posix/windows_errors.h"
 
 namespace qlx::platform {
@@ -22,7 +30,7 @@ constexpr std::size_t kCopyChunk = 64 * 1024;
 
 std::string NativePath(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
+  return posix::Utf8FromAnsi(path);
 }
 
 // Windows tells a missing file (2) from a missing directory (3).
@@ -37,9 +45,32 @@ uint32_t WindowsErrorForPath(int error_number, const std::string& native_path) {
 std::string WithCloseOnExec(const char* mode) { return std::string(mode) + "e"; }
 
 // A directory opens for reading here, but is no file to read on Windows.
-bool IsOpenDirectory(std::FILE* file) {
+bool IsDirectoryFd(int fd) {
   struct stat status {};
-  return ::fstat(::fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
+  return ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// "r" without "b": the only mode in which the program reads.
+bool IsTextModeRead(const std::string& mode) { return mode == "r" || mode == "rt"; }
+
+// The stream for the mode, or null with errno set.
+std::FILE* OpenStream(const std::string& native_path, const char* mode) {
+  if (IsTextModeRead(mode)) {
+    posix::UniqueFd fd(::open(native_path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return nullptr;
+    if (IsDirectoryFd(fd.get())) {
+      errno = EISDIR;
+      return nullptr;
+    }
+    return posix::OpenTextModeReader(std::move(fd));
+  }
+  std::FILE* file = std::fopen(native_path.c_str(), WithCloseOnExec(mode).c_str());
+  if (file && IsDirectoryFd(::fileno(file))) {
+    std::fclose(file);
+    errno = EISDIR;
+    return nullptr;
+  }
+  return file;
 }
 
 int CopyContents(int from_fd, int to_fd) {
@@ -57,13 +88,14 @@ int CopyContents(int from_fd, int to_fd) {
   }
 }
 
-// Windows refuses to overwrite a directory or a read-only file.
+// Windows refuses to overwrite a directory or a read-only file, whoever asks:
+// a file without any write bit is read-only even to root.
 uint32_t CheckReplaceableTarget(const std::string& target) {
   struct stat status {};
   if (::stat(target.c_str(), &status) != 0) {
     return errno == ENOENT ? 0 : WindowsErrorForPath(errno, target);
   }
-  if (S_ISDIR(status.st_mode)) return posix::kErrorAccessDenied;
+  if (S_ISDIR(status.st_mode) || posix::IsWriteProtected(status)) return posix::kErrorAccessDenied;
   if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
     return posix::kErrorAccessDenied;
   return 0;
@@ -73,11 +105,9 @@ uint32_t CheckReplaceableTarget(const std::string& target) {
 
 UniqueFile OpenFile(const std::string& path, const char* mode, uint32_t* error) {
   const std::string native_path = NativePath(path);
-  UniqueFile file(std::fopen(native_path.c_str(), WithCloseOnExec(mode).c_str()));
-  const int open_error = file ? (IsOpenDirectory(file.get()) ? EISDIR : 0) : errno;
-  if (open_error == 0) return file;
-  if (error) *error = WindowsErrorForPath(open_error, native_path);
-  return nullptr;
+  UniqueFile file(OpenStream(native_path, mode));
+  if (!file && error) *error = WindowsErrorForPath(errno, native_path);
+  return file;
 }
 
 bool RemoveFile(const std::string& path) {

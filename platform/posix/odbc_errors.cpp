@@ -71,6 +71,17 @@ std::string WithoutTrailingBreaks(std::string text) {
   return text;
 }
 
+// psqlODBC reports every failed connection as 08001, with the server's
+// message; PostgreSQL itself says 28P01 for a wrong password.
+bool IsRefusedLogin(const Diagnostic& first) {
+  if (HasClass(first.sqlstate, "28")) return true;
+  return first.sqlstate == "08001" && Contains(first.message, "password authentication failed");
+}
+
+int32_t ConnectionHresult(const Diagnostic& first) {
+  return IsRefusedLogin(first) ? kAuthenticationFailed : kEFail;
+}
+
 }  // namespace
 
 DriverKind DriverKindOf(const std::string& driver_name) {
@@ -81,7 +92,7 @@ DriverKind DriverKindOf(const std::string& driver_name) {
 }
 
 int32_t HresultFor(const Diagnostic& first, const FailureContext& context) {
-  return context.statement ? StatementHresult(first, context) : kEFail;
+  return context.statement ? StatementHresult(first, context) : ConnectionHresult(first);
 }
 
 std::string DescriptionFor(const std::vector<Diagnostic>& records) {

@@ -18,9 +18,10 @@ constexpr int32_t kPermissionDenied =
 constexpr int32_t kAbortLimitReached = static_cast<int32_t>(0x80040E31);  // DB_E_ABORTLIMITREACHED
 constexpr int32_t kDataOverflow = static_cast<int32_t>(0x80040E57);       // DB_E_DATAOVERFLOW
 constexpr int32_t kCantConvertValue = static_cast<int32_t>(0x80040E07);   // DB_E_CANTCONVERTVALUE
-constexpr int32_t kObjectClosed = static_cast<int32_t>(0x800A0E78);       // adErrObjectClosed
-constexpr int32_t kObjectOpen = static_cast<int32_t>(0x800A0E79);         // adErrObjectOpen
-constexpr int32_t kInvalidArgument = static_cast<int32_t>(0x800A0BB9);    // adErrInvalidArgument
+constexpr int32_t kAuthenticationFailed = static_cast<int32_t>(0x80040E4D);  // DB_SEC_E_AUTH_FAILED
+constexpr int32_t kObjectClosed = static_cast<int32_t>(0x800A0E78);          // adErrObjectClosed
+constexpr int32_t kObjectOpen = static_cast<int32_t>(0x800A0E79);            // adErrObjectOpen
+constexpr int32_t kInvalidArgument = static_cast<int32_t>(0x800A0BB9);       // adErrInvalidArgument
 
 // One diagnostic record of a failed ODBC call.
 struct Diagnostic {
@@ -34,8 +35,8 @@ enum class DriverKind { kOther, kSQLite };
 
 // What was going on when the call failed.
 struct FailureContext {
-  // Connecting and disconnecting fail with E_FAIL whatever the SQLSTATE, as
-  // an OLE DB provider's initialisation does; statements are told apart.
+  // Connecting and disconnecting fail with E_FAIL, as an OLE DB provider's
+  // initialisation does, but for a refused login; statements are told apart.
   bool statement = false;
   DriverKind driver = DriverKind::kOther;
   // The statement ran under a query time-out, so a cancelled statement is
@@ -47,6 +48,9 @@ struct FailureContext {
 DriverKind DriverKindOf(const std::string& driver_name);
 
 // The HRESULT for a failure whose first diagnostic record is the one given.
+// Connecting: a refused login (class 28, or psqlODBC's 08001 that reports a
+// failed password authentication) DB_SEC_E_AUTH_FAILED, as a provider's
+// initialisation reports it; anything else E_FAIL.
 // For statements:
 //   23xxx                                   DB_E_INTEGRITYVIOLATION
 //   42501, 28xxx                            DB_SEC_E_PERMISSIONDENIED

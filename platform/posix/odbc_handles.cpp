@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/posix/text_encoding.h"
+
 namespace qlx::platform::odbc {
 namespace {
 
@@ -16,8 +18,10 @@ std::string Text(const std::vector<SQLCHAR>& buffer) {
   return std::string(reinterpret_cast<const char*>(buffer.data()));
 }
 
-// The text with a terminating zero, as the ODBC calls take it.
-std::vector<SQLCHAR> ZeroTerminated(const std::string& text) {
+// The program's ANSI text in UTF-8 with a terminating zero, as the drivers
+// take it.
+std::vector<SQLCHAR> DriverText(const std::string& ansi) {
+  const std::string text = posix::Utf8FromAnsi(ansi);
   std::vector<SQLCHAR> buffer(text.begin(), text.end());
   buffer.push_back('\0');
   return buffer;
@@ -39,7 +43,9 @@ bool ReadRecord(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT number, Diagnost
     rc = read();
   }
   if (!SQL_SUCCEEDED(rc)) return false;
-  *record = Diagnostic{reinterpret_cast<const char*>(state), native_error, Text(message)};
+  // The drivers speak UTF-8; the program logs ANSI.
+  *record = Diagnostic{reinterpret_cast<const char*>(state), native_error,
+                       posix::AnsiFromUtf8(Text(message))};
   return true;
 }
 
@@ -110,7 +116,7 @@ void ConnectionHandle::SetLoginTimeout(unsigned long seconds) {
 }
 
 void ConnectionHandle::Connect(const std::string& connection_string) {
-  std::vector<SQLCHAR> text = ZeroTerminated(connection_string);
+  std::vector<SQLCHAR> text = DriverText(connection_string);
   const SQLRETURN rc = SQLDriverConnect(get(), nullptr, text.data(), SQL_NTS, nullptr, 0, nullptr,
                                         SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) throw ErrorFrom(SQL_HANDLE_DBC, get(), FailureContext{});
@@ -151,9 +157,9 @@ void StatementHandle::SetQueryTimeout(unsigned long seconds) {
 }
 
 void StatementHandle::ExecDirect(const std::string& statement) {
-  std::vector<SQLCHAR> text = ZeroTerminated(statement);
+  std::vector<SQLCHAR> text = DriverText(statement);
   const SQLRETURN rc =
-      SQLExecDirect(handle_.get(), text.data(), static_cast<SQLINTEGER>(statement.size()));
+      SQLExecDirect(handle_.get(), text.data(), static_cast<SQLINTEGER>(text.size() - 1));
   // SQL_NO_DATA: a searched UPDATE or DELETE that touched no row.
   if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) Fail();
 }

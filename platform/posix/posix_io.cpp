@@ -170,6 +170,13 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool IsWriteProtected(const struct stat& status) { return (status.st_mode & 0222) == 0; }
+
+bool IsWriteProtected(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && IsWriteProtected(status);
+}
+
 bool Exists(const std::string& path) {
   struct stat status {};
   return ::stat(path.c_str(), &status) == 0;

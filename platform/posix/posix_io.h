@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+struct stat;
+
 namespace qlx::platform::posix {
 
 // An open file descriptor; closed when destroyed.
@@ -62,6 +64,12 @@ int ReplaceFileContents(const std::string& path, const std::string& contents);
 std::string ParentDirectory(const std::string& path);
 
 bool IsDirectory(const std::string& path);
+
+// True when no one may write to the file by its permission bits: the
+// counterpart of a read-only file or of a key or service manager that the
+// account may only read. Root is held to it too, although the system is not.
+bool IsWriteProtected(const struct stat& status);
+bool IsWriteProtected(const std::string& path);
 bool Exists(const std::string& path);
 
 // The environment variable's value, or the fallback when it is unset or empty.

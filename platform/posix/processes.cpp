@@ -1,36 +1,65 @@
-// Child processes. A command line is split by the Windows rules and its
-// program started directly (searched on PATH; a relative path with a slash is
-// taken from our current directory, as Windows takes it), with no shell in
-// between. A command line for the command interpreter ("cmd /c ...") runs its
-// request through /bin/sh -c instead; see windows_command_line.h for how the
-// request becomes a shell command.
+// Child processes, with no shell anywhere.
+//
+// A plain command line is split by the Windows rules and its program started
+// directly (searched on PATH; a relative path with a slash is taken from our
+// current directory, as Windows takes it). A line for the command interpreter
+// ("cmd /c ...", and every RunCommandInterpreter line) is read as cmd reads it
+// (command_interpreter.h); then the redirections are opened, the program is
+// looked for in the child's working directory and then on PATH, and started
+// directly. The program's texts are Windows-1252: a line becomes UTF-8 before
+// anything reads it, so the values of variables are not converted twice.
+//
+// Hidden children work in the user's own temporary directory: $TMPDIR when it
+// is set, else /tmp/qlxpatch-<uid>, which nobody else may write to (a shared
+// /tmp would let anyone plant a program that is looked for there first).
 //
 // Children get the standard streams and nothing else of ours. A child killed
 // by a signal ends with 128 + the signal's number, as shells report it.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <strings.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "platform/posix/command_interpreter.h"
 #include "platform/posix/posix_io.h"
+#include "platform/posix/private_directory.h"
+#include "platform/posix/text_encoding.h"
 #include "platform/posix/windows_command_line.h"
 #include "platform/posix/windows_errors.h"
 #include "platform/processes.h"
+#include "platform/system_messages.h"
 
 extern char** environ;
 
 namespace qlx::platform {
 namespace {
 
-constexpr char kShell[] = "/bin/sh";
+using posix::Redirection;
+using posix::UniqueFd;
+
 constexpr uint32_t kSignalExitBase = 128;
 constexpr int kFirstNonStandardFd = 3;
+constexpr int kStandardError = 2;
+// cmd's exit codes: a request it cannot carry out, and a program it cannot find.
+constexpr uint32_t kInterpreterFailure = 1;
+constexpr uint32_t kCommandNotFound = 9009;
+// A file the interpreter creates for a redirection is its owner's alone.
+constexpr mode_t kRedirectionFileMode = S_IRUSR | S_IWUSR;
+// A creation that races with another program's removal is tried this often.
+constexpr int kOpenAttempts = 3;
 
 class SpawnFileActions {
  public:
@@ -78,6 +107,48 @@ class ScopedDefaultChildSignal {
   bool restore_ = false;
 };
 
+// A descriptor that cannot be one of the standard handles, so that putting
+// the handles in place in the child never overwrites another source.
+UniqueFd AboveStandardHandles(UniqueFd fd) {
+  if (!fd.valid() || fd.get() >= kFirstNonStandardFd) return fd;
+  return UniqueFd(::fcntl(fd.get(), F_DUPFD_CLOEXEC, kFirstNonStandardFd));
+}
+
+// The standard handles a child is given: ours, or files and copies that the
+// interpreter's redirections put in their place (held here close-on-exec).
+class ChildHandles {
+ public:
+  int Current(int handle) const {
+    return redirected_[handle].valid() ? redirected_[handle].get() : handle;
+  }
+  void Redirect(int handle, UniqueFd fd) { redirected_[handle] = std::move(fd); }
+  // Each redirected handle becomes a copy of its file in the child.
+  int AddTo(SpawnFileActions& actions) const {
+    for (int handle = 0; handle < kFirstNonStandardFd; ++handle) {
+      if (!redirected_[handle].valid()) continue;
+      const int fd = redirected_[handle].get();
+      if (const int error = ::posix_spawn_file_actions_adddup2(actions.get(), fd, handle)) {
+        return error;
+      }
+    }
+    return 0;
+  }
+
+ private:
+  std::array<UniqueFd, kFirstNonStandardFd> redirected_;
+};
+
+// What is started: the program (a path, or a name looked for on PATH when
+// `search_path` is set), its arguments with argv[0], the working directory
+// (ours when null) and the standard handles (ours when null).
+struct ChildStart {
+  std::string program;
+  std::vector<std::string> arguments;
+  const std::string* directory = nullptr;
+  const ChildHandles* handles = nullptr;
+  bool search_path = false;
+};
+
 // The child starts with no signal blocked and SIGPIPE and SIGCHLD at their
 // defaults, whatever we have set for ourselves.
 int PrepareAttributes(SpawnAttributes& attributes) {
@@ -93,13 +164,33 @@ int PrepareAttributes(SpawnAttributes& attributes) {
                                     POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 }
 
-int PrepareFileActions(SpawnFileActions& actions, const std::string* directory) {
+int PrepareFileActions(SpawnFileActions& actions, const ChildStart& start) {
+  if (start.handles) {
+    if (const int error = start.handles->AddTo(actions)) return error;
+  }
   if (const int error =
           ::posix_spawn_file_actions_addclosefrom_np(actions.get(), kFirstNonStandardFd)) {
     return error;
   }
-  if (!directory) return 0;
-  return ::posix_spawn_file_actions_addchdir_np(actions.get(), directory->c_str());
+  if (!start.directory) return 0;
+  return ::posix_spawn_file_actions_addchdir_np(actions.get(), start.directory->c_str());
+}
+
+// Starts the child; 0 or the errno of the failure.
+int Spawn(const ChildStart& start, pid_t* child) {
+  SpawnFileActions actions;
+  SpawnAttributes attributes;
+  int error = PrepareFileActions(actions, start);
+  if (error == 0) error = PrepareAttributes(attributes);
+  if (error != 0) return error;
+
+  std::vector<char*> argv;
+  for (const std::string& argument : start.arguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
+  argv.push_back(nullptr);
+  const auto spawn = start.search_path ? ::posix_spawnp : ::posix_spawn;
+  return spawn(child, start.program.c_str(), actions.get(), attributes.get(), argv.data(), environ);
 }
 
 uint32_t ExitCodeOf(int status) {
@@ -116,30 +207,7 @@ ProgramOutcome WaitForExit(pid_t child) {
   return ProgramOutcome{false, ExitCodeOf(status)};
 }
 
-// Starts `program` with the arguments (argv[0] included) in `directory`, or in
-// ours when it is null, and waits for its end.
-ProgramOutcome RunAndWait(const std::string& program, const std::vector<std::string>& arguments,
-                          const std::string* directory) {
-  SpawnFileActions actions;
-  SpawnAttributes attributes;
-  int error = PrepareFileActions(actions, directory);
-  if (error == 0) error = PrepareAttributes(attributes);
-  if (error != 0) return ProgramOutcome{true, posix::WindowsErrorFromErrno(error)};
-
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  const ScopedDefaultChildSignal child_signal;
-  pid_t child = 0;
-  error = ::posix_spawnp(&child, program.c_str(), actions.get(), attributes.get(), argv.data(),
-                         environ);
-  if (error != 0) return ProgramOutcome{true, posix::WindowsErrorFromErrno(error)};
-  return WaitForExit(child);
-}
-
-ProgramOutcome RunShellCommand(const std::string& command, const std::string* directory) {
-  return RunAndWait(kShell, {"sh", "-c", command}, directory);
-}
+// --- plain command lines ------------------------------------------------------
 
 // Windows finds a relative program path from the parent's current directory,
 // while the child here already runs in its own.
@@ -150,23 +218,216 @@ std::string ProgramPath(const std::string& program) {
   return error ? program : (current / program).string();
 }
 
-std::string TemporaryDirectory() { return posix::EnvironmentOr("TMPDIR", "/tmp"); }
+ProgramOutcome RunProgram(const std::string& command_line, const std::string& directory) {
+  const std::vector<std::string> arguments = posix::SplitWindowsCommandLine(command_line);
+  if (arguments.empty()) return ProgramOutcome{true, posix::kErrorFileNotFound};
+  const ChildStart start{ProgramPath(arguments.front()), arguments, &directory, nullptr, true};
+  const ScopedDefaultChildSignal child_signal;
+  pid_t child = 0;
+  if (const int error = Spawn(start, &child)) {
+    return ProgramOutcome{true, posix::WindowsErrorFromErrno(error)};
+  }
+  return WaitForExit(child);
+}
+
+// --- the command interpreter --------------------------------------------------
+
+// Windows' variable names ignore case: the exact name first, then any case.
+std::optional<std::string> EnvironmentValue(const std::string& name) {
+  if (const char* value = std::getenv(name.c_str())) return std::string(value);
+  for (char** entry = environ; entry && *entry; ++entry) {
+    const char* equals = std::strchr(*entry, '=');
+    if (!equals || static_cast<std::size_t>(equals - *entry) != name.size()) continue;
+    if (::strncasecmp(*entry, name.c_str(), name.size()) == 0) return std::string(equals + 1);
+  }
+  return std::nullopt;
+}
+
+std::string InDirectory(const std::string& directory, const std::string& name) {
+  if (name.front() == '/' || directory.empty()) return name;
+  return directory.back() == '/' ? directory + name : directory + "/" + name;
+}
+
+// Only a regular file that someone may execute counts as a program.
+bool IsProgram(const std::string& path) {
+  struct stat info = {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         (info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
+}
+
+// A name with a directory part is taken from the child's working directory;
+// a bare name is looked for there first and then in each PATH directory.
+std::optional<std::string> FindProgram(const std::string& name, const std::string& directory) {
+  if (name.empty()) return std::nullopt;
+  const std::string here = InDirectory(directory, name);
+  if (IsProgram(here)) return here;
+  if (name.find('/') != std::string::npos) return std::nullopt;
+  const std::string path = posix::EnvironmentOr("PATH", "");
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) {
+      const std::string candidate =
+          InDirectory(InDirectory(directory, path.substr(start, end - start)), name);
+      if (IsProgram(candidate)) return candidate;
+    }
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
+// The system's text for the code on one line, "%1" standing for the program.
+std::string MessageFor(uint32_t code, const std::string& program = "") {
+  std::string text = SystemMessageText(code).value_or("Error " + std::to_string(code) + ".");
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  if (const std::size_t insert = text.find("%1"); insert != std::string::npos) {
+    text.replace(insert, 2, program);
+  }
+  return text;
+}
+
+// Writes the interpreter's complaint where its standard error goes, and ends
+// the request with the exit code.
+ProgramOutcome Complain(int fd, const std::string& text, uint32_t exit_code) {
+  const std::string line = text + "\n";
+  posix::WriteAll(fd, line.data(), line.size());
+  return ProgramOutcome{false, exit_code};
+}
+
+std::string RedirectionPath(const std::string& target, const std::string& directory) {
+  // "nul" is Windows' null device in every directory.
+  if (::strcasecmp(target.c_str(), "nul") == 0) return "/dev/null";
+  return InDirectory(directory, target);
+}
+
+// Opens an output file as cmd does: created when missing (then readable and
+// writable by its owner alone, whatever the umask), else truncated or appended
+// to with its own permissions. Sets *error on failure.
+UniqueFd OpenOutput(const std::string& path, bool append, int* error) {
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    UniqueFd created(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kRedirectionFileMode));
+    if (created.valid()) {
+      if (::fchmod(created.get(), kRedirectionFileMode) == 0) return created;
+      *error = errno;
+      return UniqueFd();
+    }
+    if (errno != EEXIST) break;
+    UniqueFd existing(::open(path.c_str(), O_WRONLY | O_CLOEXEC | (append ? O_APPEND : O_TRUNC)));
+    if (existing.valid() || errno != ENOENT) {
+      if (!existing.valid()) *error = errno;
+      return existing;
+    }
+  }
+  *error = errno;
+  return UniqueFd();
+}
+
+UniqueFd OpenInput(const std::string& path, int* error) {
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) *error = errno;
+  return file;
+}
+
+// The Windows code for a redirection that could not be opened. A missing
+// file is a missing path unless the directory is there and the file was to
+// be read.
+uint32_t RedirectionError(int error, const Redirection& redirection, const std::string& path) {
+  if (error != ENOENT) return posix::WindowsErrorFromErrno(error);
+  const bool reading = redirection.kind == Redirection::Kind::kRead;
+  return reading && posix::IsDirectory(posix::ParentDirectory(path)) ? posix::kErrorFileNotFound
+                                                                     : posix::kErrorPathNotFound;
+}
+
+// Puts one redirection in place; 0 or the Windows code of the failure.
+uint32_t Redirect(const Redirection& redirection, const std::string& directory,
+                  ChildHandles& handles) {
+  if (redirection.kind == Redirection::Kind::kCopy) {
+    const int source = handles.Current(redirection.source);
+    UniqueFd copy(::fcntl(source, F_DUPFD_CLOEXEC, kFirstNonStandardFd));
+    if (!copy.valid()) return posix::WindowsErrorFromErrno(errno);
+    handles.Redirect(redirection.handle, std::move(copy));
+    return 0;
+  }
+  const std::string path = RedirectionPath(redirection.target, directory);
+  int error = 0;
+  UniqueFd file = redirection.kind == Redirection::Kind::kRead
+                      ? OpenInput(path, &error)
+                      : OpenOutput(path, redirection.kind == Redirection::Kind::kAppend, &error);
+  if (!file.valid()) return RedirectionError(error, redirection, path);
+  handles.Redirect(redirection.handle, AboveStandardHandles(std::move(file)));
+  return 0;
+}
+
+// Carries out a request as cmd /c does in `directory`, which becomes the
+// child's working directory when `change_directory` is set (else it is ours).
+// The result is the interpreter's: the program's exit code, or its own.
+ProgramOutcome RunRequest(const std::string& request, const std::string& directory,
+                          bool change_directory) {
+  const posix::InterpretedCommand command = posix::InterpretRequest(request, EnvironmentValue);
+  if (!command.refusal.empty()) {
+    return Complain(kStandardError, command.refusal, kInterpreterFailure);
+  }
+  ChildHandles handles;
+  for (const Redirection& redirection : command.redirections) {
+    if (const uint32_t error = Redirect(redirection, directory, handles)) {
+      return Complain(kStandardError, MessageFor(error), kInterpreterFailure);
+    }
+  }
+  const std::vector<std::string> arguments = posix::SplitWindowsCommandLine(command.command_line);
+  if (arguments.empty()) return ProgramOutcome{false, 0};
+  const std::string& name = arguments.front();
+  const std::optional<std::string> program = FindProgram(name, directory);
+  if (!program) {
+    return Complain(handles.Current(kStandardError),
+                    "'" + name +
+                        "' is not recognized as an internal or external command, operable "
+                        "program or batch file.",
+                    kCommandNotFound);
+  }
+  const ChildStart start{*program, arguments, change_directory ? &directory : nullptr, &handles,
+                         false};
+  const ScopedDefaultChildSignal child_signal;
+  pid_t child = 0;
+  if (const int error = Spawn(start, &child)) {
+    const uint32_t code = posix::WindowsErrorFromErrno(error);
+    return Complain(handles.Current(kStandardError), MessageFor(code, name), code);
+  }
+  return WaitForExit(child);
+}
+
+// --- where the children run -----------------------------------------------------
+
+std::string CurrentDirectory() {
+  std::error_code error;
+  const std::filesystem::path current = std::filesystem::current_path(error);
+  return error ? std::string(".") : current.string();
+}
+
+// $TMPDIR as it is when set; else the user's own directory under /tmp.
+std::optional<std::string> TemporaryDirectory() {
+  const std::string configured = posix::EnvironmentOr("TMPDIR", "");
+  if (!configured.empty()) {
+    return posix::IsDirectory(configured) ? std::optional<std::string>(configured) : std::nullopt;
+  }
+  const std::string own = "/tmp/qlxpatch-" + std::to_string(::geteuid());
+  return posix::PreparePrivateDirectory(own) == 0 ? std::optional<std::string>(own) : std::nullopt;
+}
 
 class SystemProcessRunner : public Processes {
  public:
   ProgramOutcome RunHidden(const std::string& command_line) override {
-    const std::string directory = TemporaryDirectory();
-    if (!posix::IsDirectory(directory)) return ProgramOutcome{true, posix::kErrorDirectory};
-    if (const auto request = posix::CommandInterpreterRequest(command_line)) {
-      return RunShellCommand(posix::ShellCommandForRequest(*request), &directory);
+    const std::optional<std::string> directory = TemporaryDirectory();
+    if (!directory) return ProgramOutcome{true, posix::kErrorDirectory};
+    const std::string line = posix::Utf8FromAnsi(command_line);
+    if (const auto request = posix::CommandInterpreterRequest(line)) {
+      return RunRequest(*request, *directory, true);
     }
-    const std::vector<std::string> arguments = posix::SplitWindowsCommandLine(command_line);
-    if (arguments.empty()) return ProgramOutcome{true, posix::kErrorFileNotFound};
-    return RunAndWait(ProgramPath(arguments.front()), arguments, &directory);
+    return RunProgram(line, *directory);
   }
 
   void RunCommandInterpreter(const std::string& line) override {
-    RunShellCommand(posix::ShellCommandForRequest(line), nullptr);
+    RunRequest(posix::Utf8FromAnsi(line), CurrentDirectory(), false);
   }
 };
 

@@ -1,26 +1,34 @@
 #include "platform/posix/reg_file.h"
 
-#include <algorithm>
-#include <cstdint>
+#include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "platform/posix/posix_io.h"
+#include "platform/posix/reg_line_reader.h"
 #include "platform/posix/text_encoding.h"
 
 namespace qlx::platform::posix {
 namespace {
 
 using Text = std::u16string;
-using Entry = RegFile::Entry;
-using EntryKind = RegFile::EntryKind;
 
 constexpr char16_t kRegedit4Header[] = u"REGEDIT4";
 constexpr char16_t kVersion5Header[] = u"Windows Registry Editor Version 5.00";
 constexpr char16_t kLocalMachine[] = u"HKEY_LOCAL_MACHINE";
-constexpr char kUtf16LeBom[] = "\xFF\xFE";
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
-// Hex data is wrapped before a line grows past this many characters.
-constexpr std::size_t kHexLineLimit = 76;
+constexpr std::size_t kLocalMachineLength = sizeof kLocalMachine / sizeof kLocalMachine[0] - 1;
+constexpr char16_t kByteOrderMark = 0xFEFF;
+constexpr std::size_t kNotFound = Text::npos;
+// A value's lines together, continuation lines included.
+constexpr std::size_t kMaxValueBytes = 4 * kMaxRegLineBytes;
+// Hex data is wrapped once a line has reached this column.
+constexpr std::size_t kHexWrapColumn = 77;
 
-// --- lines ---------------------------------------------------------------
+// --- characters ------------------------------------------------------------
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
@@ -36,72 +44,88 @@ Text TrimRight(const Text& text) {
 
 Text Trim(const Text& text) { return TrimRight(TrimLeft(text)); }
 
-// The line ending of one physical line: "\r\n", "\n" or none (the last line).
-Text LineEndOf(const Text& line) {
-  if (line.size() >= 2 && line.compare(line.size() - 2, 2, u"\r\n") == 0) return u"\r\n";
-  if (!line.empty() && line.back() == u'\n') return u"\n";
-  return Text();
-}
-
-Text WithoutLineEnd(const Text& line) {
-  return line.substr(0, line.size() - LineEndOf(line).size());
-}
-
-std::vector<Text> SplitLines(const Text& text) {
-  std::vector<Text> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t newline = text.find(u'\n', start);
-    const std::size_t end = newline == Text::npos ? text.size() : newline + 1;
-    lines.push_back(text.substr(start, end - start));
-    start = end;
-  }
-  return lines;
-}
-
-// The file's own line ending, for the lines that are added to it.
-Text DominantLineEnd(const std::vector<Text>& lines) {
-  for (const Text& line : lines) {
-    const Text end = LineEndOf(line);
-    if (!end.empty()) return end;
-  }
-  return u"\r\n";
-}
-
 bool StartsWithIgnoringCase(const Text& text, const Text& prefix) {
   return text.size() >= prefix.size() && EqualIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
-// --- decoding the file ---------------------------------------------------
-
-bool StartsWith(const std::string& bytes, const char* prefix) {
-  return bytes.rfind(prefix, 0) == 0;
+int HexDigitValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
 }
 
-Text DecodeFile(const std::string& bytes, RegFile::Encoding* encoding) {
-  if (StartsWith(bytes, kUtf16LeBom)) {
-    *encoding = RegFile::Encoding::kUtf16LeWithBom;
-    return Utf16FromLittleEndianBytes(bytes.substr(2));
-  }
-  if (StartsWith(bytes, kUtf8Bom)) {
-    *encoding = RegFile::Encoding::kUtf8WithBom;
-    return Utf16FromUtf8(bytes.substr(3));
-  }
-  *encoding = RegFile::Encoding::kAnsi;
-  return Utf16FromAnsi(bytes);
+char16_t AnsiCharacter(unsigned char byte) {
+  static const std::array<char16_t, 256> kTable = [] {
+    std::string bytes(256, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i);
+    const Text characters = Utf16FromAnsi(bytes);
+    std::array<char16_t, 256> table{};
+    std::copy(characters.begin(), characters.end(), table.begin());
+    return table;
+  }();
+  return kTable[byte];
 }
 
-std::string EncodeFile(const Text& text, RegFile::Encoding encoding) {
-  switch (encoding) {
-    case RegFile::Encoding::kUtf16LeWithBom:
-      return kUtf16LeBom + LittleEndianBytesFromUtf16(text);
-    case RegFile::Encoding::kUtf8WithBom:
-      return kUtf8Bom + Utf8FromUtf16(text);
-    case RegFile::Encoding::kAnsi:
-      break;
+// The characters of a line as stored, decoded one at a time so that the
+// lines a search passes over cost no copies.
+class LineText {
+ public:
+  LineText(std::string_view bytes, bool utf16) : bytes_(bytes), utf16_(utf16) {}
+
+  std::size_t size() const { return utf16_ ? bytes_.size() / 2 : bytes_.size(); }
+  char16_t operator[](std::size_t i) const {
+    if (!utf16_) return AnsiCharacter(static_cast<unsigned char>(bytes_[i]));
+    const auto low = static_cast<unsigned char>(bytes_[2 * i]);
+    const auto high = static_cast<unsigned char>(bytes_[2 * i + 1]);
+    return static_cast<char16_t>(low | (high << 8));
   }
-  return AnsiFromUtf16(text);
-}
+  // False for a UTF-16 line that ends in half a character.
+  bool whole() const { return !utf16_ || bytes_.size() % 2 == 0; }
+  bool readable() const { return whole() && !HasNul(); }
+
+  std::size_t FirstNonBlank() const {
+    std::size_t i = 0;
+    while (i < size() && IsBlank((*this)[i])) ++i;
+    return i;
+  }
+  // Whether the line's first character other than a blank is c.
+  bool StartsWith(char16_t c) const {
+    const std::size_t first = FirstNonBlank();
+    return first < size() && (*this)[first] == c;
+  }
+  std::size_t LastIndexOf(char16_t c) const {
+    for (std::size_t i = size(); i > 0; --i) {
+      if ((*this)[i - 1] == c) return i - 1;
+    }
+    return kNotFound;
+  }
+  bool EqualsIgnoringCase(std::size_t at, const Text& text) const {
+    if (at + text.size() > size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (FoldCase((*this)[at + i]) != FoldCase(text[i])) return false;
+    }
+    return true;
+  }
+  Text Decode() const {
+    const std::string bytes(bytes_);
+    return utf16_ ? Utf16FromLittleEndianBytes(bytes) : Utf16FromAnsi(bytes);
+  }
+  std::string_view Prefix(std::size_t characters) const {
+    return bytes_.substr(0, utf16_ ? 2 * characters : characters);
+  }
+
+ private:
+  bool HasNul() const {
+    for (std::size_t i = 0; i < size(); ++i) {
+      if ((*this)[i] == 0) return true;
+    }
+    return false;
+  }
+
+  std::string_view bytes_;
+  bool utf16_;
+};
 
 // --- value data ------------------------------------------------------------
 
@@ -129,13 +153,6 @@ std::vector<unsigned char> FileBytesFromData(uint32_t type, const std::vector<un
                                              bool unicode) {
   if (!unicode || !IsStringType(type)) return bytes;
   return BytesOf(LittleEndianBytesFromUtf16(Utf16FromAnsi(TextOf(bytes))));
-}
-
-int HexDigitValue(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
 }
 
 // A hexadecimal number of 1 to max_digits digits.
@@ -241,13 +258,14 @@ std::optional<RegistryData> ParseData(const Text& data, bool unicode) {
 }
 
 // The value's name ("@" is the default value, named "") and where its data
-// starts, past the "=".
+// starts, past the "=" and the blanks after it.
 std::optional<Text> ParseValueName(const Text& line, std::size_t& data_start) {
   std::size_t pos = 0;
+  while (pos < line.size() && IsBlank(line[pos])) ++pos;
   std::optional<Text> name;
-  if (!line.empty() && line[0] == u'@') {
+  if (pos < line.size() && line[pos] == u'@') {
     name = Text();
-    pos = 1;
+    ++pos;
   } else {
     name = ParseQuoted(line, pos);
   }
@@ -260,85 +278,10 @@ std::optional<Text> ParseValueName(const Text& line, std::size_t& data_start) {
   return name;
 }
 
-// --- entries -----------------------------------------------------------------
-
-bool ContinuesOnNextLine(const Text& content) {
-  const Text trimmed = TrimRight(content);
+// Hex data whose line ends in a backslash goes on in the next line.
+bool ContinuesOnNextLine(const Text& data) {
+  const Text trimmed = TrimRight(data);
   return !trimmed.empty() && trimmed.back() == u'\\';
-}
-
-// A line that is neither a key nor a value: kept as it is.
-Entry OtherEntry(const Text& raw) {
-  Entry entry;
-  entry.raw = raw;
-  return entry;
-}
-
-Entry ParseKeyLine(const Text& raw, const Text& content) {
-  Entry entry;
-  entry.kind = EntryKind::kKey;
-  entry.raw = raw;
-  const std::size_t close = content.rfind(u']');
-  const Text path = content.substr(1, close == Text::npos ? Text::npos : close - 1);
-  // "[-...]" deletes a key: the values after it belong to no key.
-  if (!path.empty() && path[0] == u'-') return entry;
-  const std::size_t backslash = path.find(u'\\');
-  entry.local_machine = EqualIgnoringCase(path.substr(0, backslash), kLocalMachine);
-  entry.key_path = backslash == Text::npos ? Text() : path.substr(backslash + 1);
-  return entry;
-}
-
-// A value line, joined with the lines its hex data continues on. `next` moves
-// past the lines used.
-Entry ParseValueLines(const std::vector<Text>& lines, std::size_t& next, bool unicode) {
-  Entry entry;
-  entry.raw = lines[next];
-  Text content = TrimLeft(WithoutLineEnd(lines[next++]));
-  std::size_t data_start = 0;
-  std::optional<Text> name = ParseValueName(content, data_start);
-  if (!name) return entry;
-  if (StartsWithIgnoringCase(content.substr(data_start), u"hex")) {
-    while (ContinuesOnNextLine(content) && next < lines.size()) {
-      content = TrimRight(content);
-      content.pop_back();
-      content += TrimLeft(WithoutLineEnd(lines[next]));
-      entry.raw += lines[next++];
-    }
-  }
-  std::optional<RegistryData> data = ParseData(TrimRight(content.substr(data_start)), unicode);
-  if (!data) return entry;
-  entry.kind = EntryKind::kValue;
-  entry.name = *name;
-  entry.data = std::move(*data);
-  return entry;
-}
-
-Entry ParseEntry(const std::vector<Text>& lines, std::size_t& next, bool unicode) {
-  const Text content = TrimLeft(WithoutLineEnd(lines[next]));
-  if (!content.empty() && content[0] == u'[') {
-    const Text& raw = lines[next++];
-    return ParseKeyLine(raw, content);
-  }
-  if (!content.empty() && (content[0] == u'"' || content[0] == u'@')) {
-    return ParseValueLines(lines, next, unicode);
-  }
-  return OtherEntry(lines[next++]);
-}
-
-// Which header the file starts with, if any; blank lines before it are kept.
-std::optional<bool> ParseHeader(const std::vector<Text>& lines, std::size_t& next,
-                                std::vector<Entry>& entries) {
-  for (; next < lines.size(); ++next) {
-    const Text content = Trim(WithoutLineEnd(lines[next]));
-    if (content.empty()) {
-      entries.push_back(OtherEntry(lines[next]));
-      continue;
-    }
-    if (content != kRegedit4Header && content != kVersion5Header) return std::nullopt;
-    entries.push_back(OtherEntry(lines[next++]));
-    return content == kVersion5Header;
-  }
-  return std::nullopt;
 }
 
 // --- writing values ----------------------------------------------------------
@@ -367,19 +310,20 @@ Text HexTypeTag(uint32_t type) {
   return u"hex(" + digits + u"):";
 }
 
-// "xx,xx,..." wrapped as regedit wraps it: a line ends in ",\" and the next
-// one starts with two blanks.
-Text HexList(const std::vector<unsigned char>& bytes, std::size_t line_length,
-             const Text& line_end) {
+// "xx,xx,..." wrapped as regedit wraps it: once a line reaches the wrap
+// column after an item, it ends in ",\" and the next one starts with two
+// blanks. `column` is where the list starts in its line.
+Text HexList(const std::vector<unsigned char>& bytes, std::size_t column, const Text& line_end) {
   Text list;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (line_length + 3 > kHexLineLimit && i > 0) {
-      list += u"\\" + line_end + u"  ";
-      line_length = 2;
-    }
     list += HexDigits(bytes[i], 2);
-    if (i + 1 < bytes.size()) list += u',';
-    line_length += 3;
+    if (i + 1 == bytes.size()) break;
+    list += u',';
+    column += 3;
+    if (column >= kHexWrapColumn) {
+      list += u"\\" + line_end + u"  ";
+      column = 2;
+    }
   }
   return list;
 }
@@ -395,139 +339,276 @@ Text DataText(const RegistryData& data, std::size_t line_length, bool unicode,
     const std::string text(data.bytes.begin(), data.bytes.end() - 1);
     return u"\"" + Escaped(Utf16FromAnsi(text)) + u"\"";
   }
-  if (data.type == kRegDword && data.bytes.size() == 4) {
-    uint32_t number = 0;
-    for (int i = 3; i >= 0; --i) number = (number << 8) | data.bytes[static_cast<std::size_t>(i)];
-    return u"dword:" + HexDigits(number, 8);
-  }
   const Text tag = HexTypeTag(data.type);
   const std::vector<unsigned char> bytes = FileBytesFromData(data.type, data.bytes, unicode);
   return tag + HexList(bytes, line_length + tag.size(), line_end);
 }
 
-bool EndsWithLineEnd(const Text& raw) { return !raw.empty() && raw.back() == u'\n'; }
+// --- reading the file --------------------------------------------------------
 
-// --- addressing ----------------------------------------------------------------
-
-bool IsKey(const Entry& entry, const Text& key_path) {
-  return entry.kind == EntryKind::kKey && entry.local_machine &&
-         EqualIgnoringCase(entry.key_path, key_path);
+bool StartsWithUtf16ByteOrderMark(int fd) {
+  unsigned char start[2] = {};
+  return ::pread(fd, start, sizeof start, 0) == 2 && start[0] == 0xFF && start[1] == 0xFE;
 }
 
-bool IsKeyOrBelow(const Entry& entry, const Text& key_path) {
-  if (key_path.empty()) return entry.kind == EntryKind::kKey && entry.local_machine;
-  if (IsKey(entry, key_path)) return true;
-  return entry.kind == EntryKind::kKey && entry.local_machine &&
-         entry.key_path.size() > key_path.size() && entry.key_path[key_path.size()] == u'\\' &&
-         EqualIgnoringCase(entry.key_path.substr(0, key_path.size()), key_path);
-}
+// One reading of the export, from its first byte.
+class Pass {
+ public:
+  explicit Pass(int fd, RegLineReader::Sink sink = nullptr)
+      : utf16_(StartsWithUtf16ByteOrderMark(fd)), reader_(fd, utf16_ ? 2 : 1, std::move(sink)) {
+    is_export_ = ReadHeader();
+  }
 
-// Where a value of a key lies in the file: the last definition wins, as when
-// the file is imported.
-struct ValueLocation {
-  std::optional<std::size_t> value;
-  std::optional<std::size_t> end_of_key;  // the key's last section: its last value or header
+  bool is_export() const { return is_export_; }
+  RegLineReader& reader() { return reader_; }
+  bool utf16() const { return utf16_; }
+  bool unicode() const { return unicode_; }
+  const Text& header_line_end() const { return header_line_end_; }
+
+ private:
+  // Blank lines may come before the header; anything else makes the file no
+  // export.
+  bool ReadHeader() {
+    while (const std::optional<RegLine> line = reader_.NextLine()) {
+      if (line->overlong) return false;
+      Text text = LineText(line->bytes, utf16_).Decode();
+      if (utf16_ && line->offset == 0 && !text.empty() && text[0] == kByteOrderMark) {
+        text.erase(0, 1);
+      }
+      text = Trim(text);
+      if (text.empty()) continue;
+      if (text != kRegedit4Header && text != kVersion5Header) return false;
+      unicode_ = text == kVersion5Header;
+      const Text line_end = LineText(line->line_end, utf16_).Decode();
+      header_line_end_ = line_end.empty() ? Text(u"\r\n") : line_end;
+      return true;
+    }
+    return false;
+  }
+
+  bool utf16_;
+  RegLineReader reader_;
+  bool is_export_ = false;
+  bool unicode_ = false;
+  Text header_line_end_;
 };
 
-ValueLocation Locate(const std::vector<Entry>& entries, const Text& key_path, const Text& name) {
-  ValueLocation location;
-  bool in_key = false;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const Entry& entry = entries[i];
-    if (entry.kind == EntryKind::kKey) {
-      in_key = IsKey(entry, key_path);
-      if (in_key) location.end_of_key = i;
-    } else if (entry.kind == EntryKind::kValue && in_key) {
-      location.end_of_key = i;
-      if (EqualIgnoringCase(entry.name, name)) location.value = i;
+enum class KeyMatch { kOther, kBelow, kSame };
+
+// How a key line relates to the key: "[HKEY_LOCAL_MACHINE\path]", the path
+// running to the line's last "]". A deletion ("[-...]"), another root or a
+// line that cannot be read names no key of ours.
+KeyMatch MatchKeyLine(const RegLine& line, bool utf16, const Text& key_path) {
+  if (line.overlong) return KeyMatch::kOther;
+  const LineText text(line.bytes, utf16);
+  const std::size_t root = text.FirstNonBlank() + 1;
+  const std::size_t root_end = root + kLocalMachineLength;
+  // Most key lines are told apart by the one character after where the
+  // key's path would end, before any character is compared.
+  const std::size_t rest = root_end + 1 + key_path.size();
+  if (!key_path.empty() && (rest >= text.size() || (text[rest] != u']' && text[rest] != u'\\'))) {
+    return KeyMatch::kOther;
+  }
+  const std::size_t close = text.LastIndexOf(u']');
+  if (close == kNotFound || close < root_end || !text.EqualsIgnoringCase(root, kLocalMachine)) {
+    return KeyMatch::kOther;
+  }
+  KeyMatch match = KeyMatch::kOther;
+  if (close == root_end) {
+    match = key_path.empty() ? KeyMatch::kSame : KeyMatch::kOther;
+  } else if (text[root_end] == u'\\') {
+    const std::size_t path = root_end + 1;
+    if (rest <= close && text.EqualsIgnoringCase(path, key_path)) {
+      if (rest == close) match = KeyMatch::kSame;
+      if (rest < close && (key_path.empty() || text[rest] == u'\\')) match = KeyMatch::kBelow;
     }
   }
-  return location;
+  return match != KeyMatch::kOther && text.readable() ? match : KeyMatch::kOther;
 }
 
-}  // namespace
-
-std::optional<RegFile> RegFile::Parse(const std::string& file_bytes) {
-  RegFile file;
-  const std::vector<Text> lines = SplitLines(DecodeFile(file_bytes, &file.encoding_));
-  std::size_t next = 0;
-  const std::optional<bool> unicode = ParseHeader(lines, next, file.entries_);
-  if (!unicode) return std::nullopt;
-  file.unicode_ = *unicode;
-  file.line_end_ = DominantLineEnd(lines);
-  while (next < lines.size()) file.entries_.push_back(ParseEntry(lines, next, file.unicode_));
-  return file;
+// A definition as far as its first line tells: the data starts at
+// `data_start` (in characters).
+RegValueDefinition DefinitionStart(const Pass& pass, const RegLine& first, std::size_t data_start) {
+  const LineText text(first.bytes, pass.utf16());
+  RegValueDefinition definition;
+  definition.begin = first.offset;
+  definition.end = first.end_offset();
+  definition.name_part = std::string(text.Prefix(data_start));
+  definition.line_end = std::string(first.line_end);
+  definition.wrap_line_end = LineText(first.line_end, pass.utf16()).Decode();
+  if (definition.wrap_line_end.empty()) definition.wrap_line_end = pass.header_line_end();
+  definition.utf16 = pass.utf16();
+  definition.unicode = pass.unicode();
+  return definition;
 }
 
-std::string RegFile::Serialize() const {
-  Text text;
-  for (const Entry& entry : entries_) text += entry.raw;
-  return EncodeFile(text, encoding_);
-}
-
-bool RegFile::HasKey(const std::string& key_path) const {
-  const Text path = Utf16FromAnsi(key_path);
-  return std::any_of(entries_.begin(), entries_.end(),
-                     [&path](const Entry& entry) { return IsKeyOrBelow(entry, path); }) ||
-         path.empty();
-}
-
-std::optional<RegistryData> RegFile::QueryValue(const std::string& key_path,
-                                                const std::string& name) const {
-  const ValueLocation location = Locate(entries_, Utf16FromAnsi(key_path), Utf16FromAnsi(name));
-  if (!location.value) return std::nullopt;
-  return entries_[*location.value].data;
-}
-
-bool RegFile::SetValue(const std::string& key_path, const std::string& name,
-                       const RegistryData& data) {
-  const Text path = Utf16FromAnsi(key_path);
-  const Text wide_name = Utf16FromAnsi(name);
-  const ValueLocation location = Locate(entries_, path, wide_name);
-  if (location.value) {
-    Entry& existing = entries_[*location.value];
-    // The value keeps its spelling and its own line end.
-    existing = MakeValueEntry(existing.name, data, LineEndOf(existing.raw));
-    return true;
+// Joins to `data` the hex data continued on the lines from `next` on, which
+// start with a hex digit; `next` ends as the line after the last of them.
+// False when the data is cut short or a continuation cannot be read.
+bool JoinContinuationLines(Pass& pass, Text& data, RegValueDefinition& definition,
+                           std::optional<RegLine>& next) {
+  std::size_t size = definition.end - definition.begin;
+  while (StartsWithIgnoringCase(data, u"hex") && ContinuesOnNextLine(data)) {
+    const LineText more = next ? LineText(next->bytes, pass.utf16()) : LineText({}, false);
+    const std::size_t first_character = more.FirstNonBlank();
+    if (!next || first_character >= more.size() || HexDigitValue(more[first_character]) < 0) {
+      return false;
+    }
+    size += next->bytes.size();
+    if (next->overlong || !more.readable() || size > kMaxValueBytes) return false;
+    data = TrimRight(data);
+    data.pop_back();
+    data += TrimLeft(more.Decode());
+    definition.end = next->end_offset();
+    definition.line_end = std::string(next->line_end);
+    next = pass.reader().NextLine();
   }
-  if (location.end_of_key) {
-    InsertEntry(*location.end_of_key + 1, MakeValueEntry(wide_name, data, line_end_));
-    return true;
-  }
-  if (!HasKey(key_path)) return false;
-  AppendKeyWithValue(path, MakeValueEntry(wide_name, data, line_end_));
   return true;
 }
 
-RegFile::Entry RegFile::MakeValueEntry(const Text& name, const RegistryData& data,
-                                       const Text& line_end) const {
-  Entry entry;
-  entry.kind = EntryKind::kValue;
-  entry.name = name;
-  entry.data = data;
-  const Text name_part = (name.empty() ? Text(u"@") : u"\"" + Escaped(name) + u"\"") + u"=";
-  const Text wrap_end = line_end.empty() ? line_end_ : line_end;
-  entry.raw = name_part + DataText(data, name_part.size(), unicode_, wrap_end) + line_end;
-  return entry;
-}
-
-// The entry before an inserted one must end its line.
-void RegFile::InsertEntry(std::size_t position, Entry entry) {
-  if (position > 0 && !EndsWithLineEnd(entries_[position - 1].raw)) {
-    entries_[position - 1].raw += line_end_;
+// Reads the definition of the value whose first line has been read. *found
+// becomes the definition, or nothing when it cannot be read or deletes the
+// value. Returns the line after it.
+std::optional<RegLine> ReadDefinition(Pass& pass, const RegLine& first, std::size_t data_start,
+                                      std::optional<RegValueDefinition>* found) {
+  RegValueDefinition definition = DefinitionStart(pass, first, data_start);
+  const LineText text(first.bytes, pass.utf16());
+  Text data = text.Decode().substr(data_start);
+  const bool first_readable = !first.overlong && text.readable();
+  std::optional<RegLine> next = pass.reader().NextLine();
+  std::optional<RegistryData> value;
+  if (first_readable && JoinContinuationLines(pass, data, definition, next)) {
+    value = ParseData(TrimRight(data), pass.unicode());
   }
-  entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(position), std::move(entry));
+  if (value) definition.data = std::move(*value);
+  *found = value ? std::optional<RegValueDefinition>(std::move(definition)) : std::nullopt;
+  return next;
 }
 
-// A key that only exists because keys below it do gets a section of its own.
-void RegFile::AppendKeyWithValue(const Text& key_path, Entry value) {
-  Entry key;
-  key.kind = EntryKind::kKey;
-  key.local_machine = true;
-  key.key_path = key_path;
-  key.raw = line_end_ + u"[" + Text(kLocalMachine) + u"\\" + key_path + u"]" + line_end_;
-  InsertEntry(entries_.size(), std::move(key));
-  InsertEntry(entries_.size(), std::move(value));
+// Reads the lines of a section of the key up to the next key line, which it
+// returns; a definition of the value there becomes *found.
+std::optional<RegLine> ReadSection(Pass& pass, const Text& name,
+                                   std::optional<RegValueDefinition>* found) {
+  std::optional<RegLine> line = pass.reader().NextLine();
+  while (line) {
+    const LineText text(line->bytes, pass.utf16());
+    if (text.StartsWith(u'[')) return line;
+    std::size_t data_start = 0;
+    const bool value_line = text.StartsWith(u'"') || text.StartsWith(u'@');
+    const std::optional<Text> line_name =
+        value_line ? ParseValueName(text.Decode(), data_start) : std::nullopt;
+    if (line_name && EqualIgnoringCase(*line_name, name)) {
+      line = ReadDefinition(pass, *line, data_start, found);
+    } else {
+      line = pass.reader().NextLine();
+    }
+  }
+  return std::nullopt;
+}
+
+// Reads the pass to its end; the last definition of the value in a section
+// of the key.
+std::optional<RegValueDefinition> FindInPass(Pass& pass, const std::string& key_path,
+                                             const std::string& name) {
+  const Text key = Utf16FromAnsi(key_path);
+  const Text wide_name = Utf16FromAnsi(name);
+  std::optional<RegValueDefinition> found;
+  std::optional<RegLine> line = pass.reader().NextSectionLine();
+  while (line) {
+    if (MatchKeyLine(*line, pass.utf16(), key) == KeyMatch::kSame) {
+      line = ReadSection(pass, wide_name, &found);
+    } else {
+      line = pass.reader().NextSectionLine();
+    }
+  }
+  return found;
+}
+
+// Writes what it is given to a file, except that the bytes [begin, end) of
+// the input are replaced.
+class SplicingWriter {
+ public:
+  SplicingWriter(int fd, std::uint64_t begin, std::uint64_t end, const std::string& replacement)
+      : fd_(fd), begin_(begin), end_(end), replacement_(replacement) {}
+
+  int operator()(const char* data, std::size_t size) {
+    const std::uint64_t offset = offset_;
+    offset_ += size;
+    std::size_t kept = 0;
+    if (offset < begin_)
+      kept = static_cast<std::size_t>(std::min<std::uint64_t>(size, begin_ - offset));
+    if (const int error = WriteAll(fd_, data, kept)) return error;
+    if (kept == size) return 0;
+    if (!replaced_) {
+      replaced_ = true;
+      if (const int error = WriteAll(fd_, replacement_.data(), replacement_.size())) return error;
+    }
+    const std::uint64_t rest_offset = offset + kept;
+    std::size_t skipped = 0;
+    if (rest_offset < end_) {
+      skipped = static_cast<std::size_t>(std::min<std::uint64_t>(size - kept, end_ - rest_offset));
+    }
+    return WriteAll(fd_, data + kept + skipped, size - kept - skipped);
+  }
+
+ private:
+  int fd_;
+  std::uint64_t begin_;
+  std::uint64_t end_;
+  const std::string& replacement_;
+  std::uint64_t offset_ = 0;
+  bool replaced_ = false;
+};
+
+}  // namespace
+
+bool SameLines(const RegValueDefinition& a, const RegValueDefinition& b) {
+  return a.begin == b.begin && a.end == b.end && a.name_part == b.name_part &&
+         a.line_end == b.line_end && a.wrap_line_end == b.wrap_line_end && a.utf16 == b.utf16 &&
+         a.unicode == b.unicode;
+}
+
+bool ExportHasKey(int fd, const std::string& key_path) {
+  Pass pass(fd);
+  if (!pass.is_export()) return false;
+  const Text key = Utf16FromAnsi(key_path);
+  if (key.empty()) return true;
+  while (const std::optional<RegLine> line = pass.reader().NextSectionLine()) {
+    if (MatchKeyLine(*line, pass.utf16(), key) != KeyMatch::kOther) return true;
+  }
+  return false;
+}
+
+std::optional<RegValueDefinition> FindValueDefinition(int fd, const std::string& key_path,
+                                                      const std::string& name) {
+  Pass pass(fd);
+  if (!pass.is_export()) return std::nullopt;
+  std::optional<RegValueDefinition> found = FindInPass(pass, key_path, name);
+  if (pass.reader().error() != 0) return std::nullopt;
+  return found;
+}
+
+std::string ReplacementLines(const RegValueDefinition& definition, const RegistryData& data) {
+  const std::size_t name_length = definition.name_part.size() / (definition.utf16 ? 2 : 1);
+  const Text text = DataText(data, name_length, definition.unicode, definition.wrap_line_end);
+  const std::string encoded =
+      definition.utf16 ? LittleEndianBytesFromUtf16(text) : AnsiFromUtf16(text);
+  return definition.name_part + encoded + definition.line_end;
+}
+
+ReplacementCopy CopyWithReplacement(int in_fd, int out_fd, const std::string& key_path,
+                                    const std::string& name, const RegValueDefinition& planned,
+                                    const std::string& replacement) {
+  SplicingWriter writer(out_fd, planned.begin, planned.end, replacement);
+  Pass pass(in_fd, std::ref(writer));
+  ReplacementCopy copy;
+  if (pass.is_export()) copy.found = FindInPass(pass, key_path, name);
+  // Whatever the search left unread is copied all the same.
+  while (pass.reader().NextSectionLine()) {
+  }
+  copy.error = pass.reader().error();
+  copy.bytes_copied = pass.reader().bytes_read();
+  return copy;
 }
 
 }  // namespace qlx::platform::posix

@@ -1,66 +1,79 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/registry.h"
 
 namespace qlx::platform::posix {
 
 // A registry export file, "REGEDIT4" or "Windows Registry Editor Version
-// 5.00", in the encodings regedit writes (ANSI, or UTF-16LE with its byte
-// order mark) or UTF-8 with a byte order mark.
+// 5.00", in the encodings regedit writes: ANSI, or UTF-16LE with its byte
+// order mark.
 //
-// The file is kept as its own lines, so changing a value rewrites that value's
-// lines only and every other byte (comments, order, spelling, line ends) stays
-// as it was.
+// The file is never held in memory: every function below reads it from its
+// first byte through a buffer of bounded size, so each answer reflects the
+// file as it is at that moment, however large it is.
 //
 // Keys are addressed by their path below HKEY_LOCAL_MACHINE (the only root the
 // program uses); paths and value names compare case-insensitively, and "" names
-// the default value ("@"). Names and data are ANSI (see text_encoding.h): a
-// value's data is what RegQueryValueExA gives a narrow program, so a string
-// type holds its text in the ANSI code page with the terminating zero. Version
-// 5 files store the hex forms of string types as UTF-16LE; they are converted
-// on the way in and out.
-class RegFile {
- public:
-  // Nothing when the bytes are not a registry export (no header line).
-  static std::optional<RegFile> Parse(const std::string& file_bytes);
-  // The file again, in the encoding and with the header it came with.
-  std::string Serialize() const;
+// the default value ("@"). A key exists when a section names it or a key below
+// it; the last definition of a value wins, as when the file is imported.
+// Names and data are ANSI (see text_encoding.h): a value's data is what
+// RegQueryValueExA gives a narrow program, so a string type holds its text in
+// the ANSI code page with the terminating zero. Version 5 files store the hex
+// forms of string types as UTF-16LE; they are converted on the way in and out.
+//
+// A line that cannot be read (a key line without its closing bracket, a line
+// longer than kMaxRegLineBytes, a NUL character, half a UTF-16 character, hex
+// data cut short) makes only the key or value it defines unknown; the rest of
+// the file reads as before.
 
-  // A key exists when a section names it or a key below it.
-  bool HasKey(const std::string& key_path) const;
-  std::optional<RegistryData> QueryValue(const std::string& key_path,
-                                         const std::string& name) const;
-  // Replaces the value's lines, or adds the value at the end of its key;
-  // false when the key does not exist.
-  bool SetValue(const std::string& key_path, const std::string& name, const RegistryData& data);
-
-  enum class Encoding { kAnsi, kUtf8WithBom, kUtf16LeWithBom };
-  enum class EntryKind { kOther, kKey, kValue };
-  // One line of the file, or for a value all the lines it continues over.
-  struct Entry {
-    EntryKind kind = EntryKind::kOther;
-    std::u16string raw;          // as in the file, line ends included
-    bool local_machine = false;  // kKey: a key below HKEY_LOCAL_MACHINE
-    std::u16string key_path;     // kKey: its path below the root
-    std::u16string name;         // kValue
-    RegistryData data;           // kValue
-  };
-
- private:
-  RegFile() = default;
-  void InsertEntry(std::size_t position, Entry entry);
-  void AppendKeyWithValue(const std::u16string& key_path, Entry value);
-  Entry MakeValueEntry(const std::u16string& name, const RegistryData& data,
-                       const std::u16string& line_end) const;
-
-  Encoding encoding_ = Encoding::kAnsi;
-  bool unicode_ = false;  // a version 5 file
-  std::u16string line_end_;
-  std::vector<Entry> entries_;
+// Where the definition of a value lies in the file, and what the line that
+// replaces it needs to look like the file's own.
+struct RegValueDefinition {
+  std::uint64_t begin = 0;       // the first byte of its first line
+  std::uint64_t end = 0;         // past the line end of its last line
+  std::string name_part;         // its first line up to the data, as stored
+  std::string line_end;          // its last line's line end, as stored
+  std::u16string wrap_line_end;  // the line end within wrapped hex data
+  bool utf16 = false;            // the file is UTF-16LE, else ANSI
+  bool unicode = false;          // a version 5 file
+  RegistryData data;
 };
+
+// Whether two definitions are the same lines of the same file, so that a
+// replacement made for one fits the other.
+bool SameLines(const RegValueDefinition& a, const RegValueDefinition& b);
+
+// Whether the export read from `fd` holds the key; stops at the first section
+// that names it or a key below it.
+bool ExportHasKey(int fd, const std::string& key_path);
+
+// The last definition of the value in the export read from `fd`; nothing when
+// there is none or it cannot be read (or the file is no export).
+std::optional<RegValueDefinition> FindValueDefinition(int fd, const std::string& key_path,
+                                                      const std::string& name);
+
+// The lines that replace the definition to give the value the data: its own
+// spelling of the name, the data as regedit writes it (a REG_SZ of plain text
+// quoted, anything else as hex wrapped as regedit wraps it), and its own line
+// ends, in the file's encoding.
+std::string ReplacementLines(const RegValueDefinition& definition, const RegistryData& data);
+
+struct ReplacementCopy {
+  int error = 0;  // an errno from reading or writing
+  // The last definition of the value as this copy read it; the copy is the
+  // wanted one only when it has the same lines as the planned definition.
+  std::optional<RegValueDefinition> found;
+  std::uint64_t bytes_copied = 0;  // bytes read from in_fd
+};
+
+// Copies the whole export from in_fd to out_fd, with the planned
+// definition's bytes replaced by `replacement` and every other byte as it is.
+ReplacementCopy CopyWithReplacement(int in_fd, int out_fd, const std::string& key_path,
+                                    const std::string& name, const RegValueDefinition& planned,
+                                    const std::string& replacement);
 
 }  // namespace qlx::platform::posix

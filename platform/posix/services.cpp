@@ -5,9 +5,11 @@
 // (blank, a comment, another state) is no service and is kept as it is.
 //
 // The manager opens whenever the file can be read or does not exist; a file
-// that exists but cannot be read refuses the manager with "access denied" (5),
-// as the real manager refuses a caller without the rights. A missing file
-// holds no service. A start or stop rewrites the file beside the old one and
+// that exists but cannot be read, or that no one may write to by its
+// permission bits (root included), refuses the manager with "access denied"
+// (5), as the real manager refuses a caller without the rights. A missing
+// file holds no service. The file is UTF-8, as Linux text is; the program's
+// names are ANSI (Windows-1252). A start or stop rewrites the file beside the old one and
 // renames it into place; a file that cannot be rewritten gives 5. There are
 // no pending states: a change is complete once the call returns.
 #include <algorithm>
@@ -97,9 +99,12 @@ ServicesFile ReadServicesFile(const std::string& path) {
 
 // The line of the named service, if the file has one.
 std::optional<std::size_t> FindService(const ServicesFile& file, const std::string& name) {
+  const std::u16string wide_name = posix::Utf16FromAnsi(name);
   for (std::size_t i = 0; i < file.lines.size(); ++i) {
     const std::optional<ServiceLine> service = ParseServiceLine(file.lines[i]);
-    if (service && posix::EqualIgnoringCase(service->name, name)) return i;
+    if (service && posix::EqualIgnoringCase(posix::Utf16FromUtf8(service->name), wide_name)) {
+      return i;
+    }
   }
   return std::nullopt;
 }
@@ -136,6 +141,7 @@ class FileService : public Service {
     std::string& line = file.lines[*index];
     const ServiceLine service = *ParseServiceLine(line);
     if (service.running == running) return already_there;
+    if (posix::IsWriteProtected(file_path_)) return posix::kErrorAccessDenied;
     line.replace(service.state_begin, service.state_end - service.state_begin,
                  running ? kRunning : kStopped);
     if (posix::ReplaceFileContents(file_path_, Joined(file.lines)) != 0) {
@@ -169,7 +175,8 @@ class FileServices : public Services {
  public:
   std::unique_ptr<ServiceManager> OpenManager(uint32_t* error) override {
     std::string file_path = ServicesFilePath();
-    const uint32_t code = ReadServicesFile(file_path).error;
+    const uint32_t code = posix::IsWriteProtected(file_path) ? posix::kErrorAccessDenied
+                                                             : ReadServicesFile(file_path).error;
     if (error) *error = code;
     if (code != 0) return nullptr;
     return std::make_unique<FileServiceManager>(std::move(file_path));

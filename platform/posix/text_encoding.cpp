@@ -156,6 +156,10 @@ std::string Utf8FromUtf16(const std::u16string& text) {
   return utf8;
 }
 
+std::string Utf8FromAnsi(const std::string& ansi) { return Utf8FromUtf16(Utf16FromAnsi(ansi)); }
+
+std::string AnsiFromUtf8(const std::string& utf8) { return AnsiFromUtf16(Utf16FromUtf8(utf8)); }
+
 char16_t FoldCase(char16_t c) {
   if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);

@@ -21,6 +21,12 @@ std::string LittleEndianBytesFromUtf16(const std::u16string& text);
 std::u16string Utf16FromUtf8(const std::string& utf8);
 std::string Utf8FromUtf16(const std::u16string& text);
 
+// Between the program's ANSI texts and the UTF-8 that Linux names and
+// messages are in. Every ANSI byte has a character, so nothing is lost on the
+// way out; on the way back a character the code page lacks becomes '?'.
+std::string Utf8FromAnsi(const std::string& ansi);
+std::string AnsiFromUtf8(const std::string& utf8);
+
 // Case-insensitive comparison as Windows compares registry and service names,
 // over the characters of the ANSI code page.
 char16_t FoldCase(char16_t c);

@@ -93,17 +93,4 @@ std::optional<std::string> CommandInterpreterRequest(const std::string& command_
   return command_line.substr(SkipBlanks(command_line, switch_end));
 }
 
-std::string ShellCommandForRequest(const std::string& request) {
-  std::string command = request;
-  if (!command.empty() && command.front() == '"') {
-    command.erase(0, 1);
-    const std::size_t last_quote = command.rfind('"');
-    if (last_quote != std::string::npos) command.erase(last_quote, 1);
-  }
-  for (char& c : command) {
-    if (c == '\\') c = '/';
-  }
-  return command;
-}
-
 }  // namespace qlx::platform::posix

@@ -19,10 +19,4 @@ std::vector<std::string> SplitWindowsCommandLine(const std::string& command_line
 // after that switch, leading blanks skipped, as the interpreter receives it.
 std::optional<std::string> CommandInterpreterRequest(const std::string& command_line);
 
-// The shell command that stands in for the interpreter's request: the
-// interpreter's outer quote rule (a request starting with a double quote loses
-// that quote and the last double quote in it), then every backslash of a
-// Windows path turned into a slash.
-std::string ShellCommandForRequest(const std::string& request);
-
 }  // namespace qlx::platform::posix

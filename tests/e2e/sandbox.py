@@ -22,8 +22,6 @@ ADDON_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\OV\Quellmark"
 UNINSTALL_KEY = (r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion"
                  r"\Uninstall\OV Quellmark_is1")
 
-SQLITE_DRIVER = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so"
-
 SCHEMA = ("CREATE TABLE Supported_Servers (Model_Name TEXT PRIMARY KEY, Model_Support TEXT, "
           "Max_Processors INTEGER, Hyper_Threading_Support INTEGER)")
 
@@ -35,10 +33,13 @@ exit $(cat "{root}/zqtool.exit" 2>/dev/null || echo 0)
 """
 
 ZQPASSWORD = """#!/bin/sh
-# Records its arguments; "-e HOST" prints a key, "-l ..." prints the password.
+# Records its arguments and the permissions of the file its output goes to;
+# "-e HOST" prints a key, "-l ..." prints the password.
 printf '%s\\n' "$*" >> "{root}/zqpassword.calls"
+mode=$(stat -L -c %a /proc/$$/fd/1)
+echo "$mode" >> "{root}/zqpassword.modes"
 case "$1" in
-  -e) printf 'KEY-%s\\r\\n' "$2" ;;
+  -e) printf '{key_prefix}KEY-%s\\r\\n' "$2" ;;
   -l) cat "{root}/password" ;;
 esac
 """
@@ -51,10 +52,10 @@ def reg_string(text):
 class Sandbox:
     """A throwaway host. Change its attributes, then call run()."""
 
-    def __init__(self, binary, root=None):
+    def __init__(self, binary, root=None, host_name="host dir"):
         self.binary = str(binary)
         self.root = Path(root or tempfile.mkdtemp(prefix="qlx-sandbox-"))
-        self.host = self.root / "host dir"
+        self.host = self.root / host_name
         self.addon = self.root / "addon"
         self.work = self.root / "work"
         self.temp = self.root / "tmp"
@@ -68,6 +69,9 @@ class Sandbox:
                         "Build": reg_string("4.2.0.1234"), "Version": reg_string("4.2.0")},
             UNINSTALL_KEY: {"DisplayVersion": reg_string("4.2.0")},
         }
+        # "ansi": a REGEDIT4 export in Windows-1252; "utf16": a version 5
+        # export in UTF-16LE, as regedit writes them.
+        self.export_encoding = "ansi"
         self.services = {SERVICE: "running"}
         self.db_type = "SQLServer"
         self.write(self.host / "config" / "database.props",
@@ -79,6 +83,7 @@ class Sandbox:
         self.write(self.work / "qlxtools.xml", "<tools version='4.3.1'/>\n")
         self.write(self.root / "password", "tiger\r\n")
         self.zqtool_exit = 0
+        self.key_prefix = ""  # what the "-e" key begins with
         self.odbc_dsns = {}
         self.sqlite = None
 
@@ -95,6 +100,7 @@ class Sandbox:
         with sqlite3.connect(self.sqlite) as db:
             db.execute(SCHEMA)
         for provider in ("sqloledb", "OraOLEDB.Oracle"):
+            # The driver by the name Debian registers it under (odbcinst -q -d).
             self.odbc_dsns[provider] = {"Driver": "SQLite3", "Database": str(self.sqlite)}
         return self
 
@@ -104,12 +110,15 @@ class Sandbox:
 
     # --- running ----------------------------------------------------------
     def lay_out(self):
-        lines = ["REGEDIT4", ""]
+        unicode = self.export_encoding == "utf16"
+        lines = ["Windows Registry Editor Version 5.00" if unicode else "REGEDIT4", ""]
         for key, values in self.registry.items():
             lines.append("[" + key + "]")
             lines.extend(reg_string(name) + "=" + data for name, data in values.items())
             lines.append("")
-        self.write(self.root / "registry.reg", "\r\n".join(lines) + "\r\n")
+        text = "\r\n".join(lines) + "\r\n"
+        (self.root / "registry.reg").write_bytes(
+            b"\xff\xfe" + text.encode("utf-16-le") if unicode else text.encode("cp1252"))
         self.write(self.root / "services",
                    "".join(f"{name}={state}\n" for name, state in self.services.items()))
         if self.db_type is not None:
@@ -117,22 +126,20 @@ class Sandbox:
         self.write(self.root / "zqtool.exit", str(self.zqtool_exit))
         for name, text in (("zqtool", ZQTOOL), ("zqpassword", ZQPASSWORD)):
             path = self.bin / name
-            self.write(path, text.format(root=self.root))
+            self.write(path, text.format(root=self.root, key_prefix=self.key_prefix))
             path.chmod(0o755)
-        self.write(self.root / "odbcinst.ini",
-                   f"[SQLite3]\nDriver={SQLITE_DRIVER}\n")
         self.write(self.root / "odbc.ini", "".join(
             f"[{dsn}]\n" + "".join(f"{k}={v}\n" for k, v in attrs.items())
             for dsn, attrs in self.odbc_dsns.items()))
 
     def environment(self):
         env = dict(os.environ)
+        env.pop("ODBCSYSINI", None)  # the system's registered drivers apply
         env.update({
             "QLX_REGISTRY_FILE": str(self.root / "registry.reg"),
             "QLX_SERVICES_FILE": str(self.root / "services"),
             "PATH": f"{self.bin}:{env.get('PATH', '/usr/bin:/bin')}",
             "TMPDIR": str(self.temp),
-            "ODBCSYSINI": str(self.root),
             "ODBCINI": str(self.root / "odbc.ini"),
         })
         return env
@@ -148,7 +155,10 @@ class Sandbox:
         return path.read_bytes().decode("latin-1") if path.exists() else None
 
     def registry_text(self):
-        return (self.root / "registry.reg").read_bytes().decode("latin-1")
+        data = (self.root / "registry.reg").read_bytes()
+        if data.startswith(b"\xff\xfe"):
+            return data[2:].decode("utf-16-le")
+        return data.decode("cp1252")
 
     def service_state(self):
         for line in (self.root / "services").read_text().splitlines():
@@ -160,6 +170,11 @@ class Sandbox:
     def tool_calls(self, tool):
         path = self.root / f"{tool}.calls"
         return path.read_text().splitlines() if path.exists() else []
+
+    def password_file_modes(self):
+        """The permissions of zqpassword's output file, octal, once a call."""
+        path = self.root / "zqpassword.modes"
+        return path.read_text().split() if path.exists() else []
 
     def remove(self):
         shutil.rmtree(self.root, ignore_errors=True)

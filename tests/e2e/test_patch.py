@@ -81,6 +81,19 @@ class FullRun(PatchTestCase):
         self.assertVersion("4.3.1")
         self.assertEqual(len(self.box.rows()), 2)
 
+    def test_a_host_directory_outside_ascii_in_either_export(self):
+        for encoding in ("ansi", "utf16"):
+            with self.subTest(encoding):
+                box = Sandbox(BINARY, host_name="\u00dcberwachung Vantline").use_sqlite()
+                self.addCleanup(box.remove)
+                box.export_encoding = encoding
+                result = box.run()
+                self.assertEqual(result.stdout, b"")
+                self.assertEqual(box.log(), SUCCESSFUL_RUN)
+                installed = str(box.host / "Tools" / "qlxtools.xml")
+                self.assertEqual(box.tool_calls("zqtool"),
+                                 ["-r", "-f", installed, "-a", "-f", installed])
+
     def test_arguments_make_no_difference(self):
         self.run_patch("/quiet", "--help")
         self.assertLog(SUCCESSFUL_RUN)
@@ -131,6 +144,25 @@ class Configuration(PatchTestCase):
         self.assertEqual(sorted(p.name for p in self.box.addon.iterdir()),
                          ["Query_Timeout.txt", "qlxdatabase.props"])
         self.assertEqual(len(self.box.rows()), 2)
+
+    def test_texts_a_shell_would_act_on_reach_the_tools_as_written(self):
+        # As Windows' cmd, the interpreter stand-in gives "$", backquotes and
+        # "#" no meaning, in the host directory and in the password key.
+        self.box = Sandbox(BINARY, host_name="vant$HOME `touch PWNED` #x").use_sqlite()
+        self.addCleanup(self.box.remove)
+        self.box.db_type = "Oracle"
+        self.box.key_prefix = "#"
+        result = self.run_patch()
+        self.assertEqual((result.stdout, result.stderr), (b"", b""))
+        self.assertLog(SUCCESSFUL_RUN.replace("Starting updation",
+                                              ORACLE_PARAMETERS + "Starting updation"))
+        hostname = os.uname().nodename
+        self.assertEqual(self.box.tool_calls("zqpassword"),
+                         [f"-e {hostname}", f"-l -x ZqQLXPassword -k #KEY-{hostname}"])
+        self.assertEqual(self.box.password_file_modes(), ["600", "600"])
+        installed = str(self.box.host / "Tools" / "qlxtools.xml")
+        self.assertEqual(self.box.tool_calls("zqtool"), ["-r", "-f", installed, "-a", "-f", installed])
+        self.assertEqual(list(self.box.root.rglob("PWNED")), [])
 
     def test_the_version_step_fails_without_a_build_value(self):
         del self.box.registry[r"HKEY_LOCAL_MACHINE\SOFTWARE\OV\Quellmark"]["Build"]

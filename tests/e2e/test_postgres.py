@@ -16,7 +16,7 @@ from sandbox import Sandbox  # noqa: E402
 
 BINARY = os.environ["QLX_BINARY"]
 SERVER = Path(os.environ["QLX_TEST_POSTGRES_DIR"])
-DRIVER = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"
+DRIVER = "PostgreSQL Unicode"  # as Debian registers psqlODBC
 
 SLOW_INSERTS = """
 CREATE FUNCTION slow_insert() RETURNS trigger AS $$

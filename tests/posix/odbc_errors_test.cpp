@@ -10,10 +10,30 @@
 namespace qlx::platform::odbc {
 namespace {
 
-TEST(OdbcHresultTest, ConnectingFailsWithEFailWhateverTheState) {
-  for (const char* state :
-       {"08001", "28000", "28P01", "IM002", "IM003", "HYT00", "42501", "23505", "3D000", "HY000"}) {
-    EXPECT_EQ(HresultFor(Diagnostic{state, 0, "x"}, FailureContext{}), kEFail) << state;
+TEST(OdbcHresultTest, ConnectingFailsWithEFailButForARefusedLogin) {
+  const char* psql_refused =
+      "connection to server at \"127.0.0.1\", port 5432 failed: FATAL:  password "
+      "authentication failed for user \"qlx\"";
+  const struct {
+    const char* state;
+    const char* message;
+    int32_t expected;
+  } cases[] = {
+      {"28000", "x", kAuthenticationFailed},
+      {"28P01", "x", kAuthenticationFailed},
+      {"08001", psql_refused, kAuthenticationFailed},
+      {"08001", "could not connect to server: Connection refused", kEFail},
+      {"IM002", "x", kEFail},
+      {"IM003", "x", kEFail},
+      {"HYT00", "x", kEFail},
+      {"42501", "x", kEFail},
+      {"23505", "x", kEFail},
+      {"3D000", "x", kEFail},
+      {"HY000", "x", kEFail},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(HresultFor(Diagnostic{c.state, 0, c.message}, FailureContext{}), c.expected)
+        << c.state << " " << c.message;
   }
 }
 

@@ -54,9 +54,9 @@ TEST_F(PostgresOdbcTest, OraclePathCarriesTheCredentialsHoweverQuoted) {
   Open(OracleString(kQuotingUser, kQuotingPassword))->Close();
 }
 
-TEST_F(PostgresOdbcTest, ConnectingFailuresAreEFailWithTheServersMessage) {
+TEST_F(PostgresOdbcTest, RefusedLoginIsAuthFailedOtherConnectingFailuresEFail) {
   ComError error = OpenError(OracleString(server_["user"], "wrong"));
-  EXPECT_EQ(error.Error(), platform::kEFail);
+  EXPECT_EQ(error.Error(), hresult::kAuthenticationFailed);
   EXPECT_THAT(error.Description(), Optional(HasSubstr("password authentication failed")));
 
   error = OpenError(std::string("Provider=") + kPostgresSqlServerProvider +

@@ -19,10 +19,6 @@ using ::testing::StartsWith;
 
 class SQLiteOdbcTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (!fs::exists(kSQLiteDriver)) GTEST_SKIP() << "no SQLite ODBC driver";
-  }
-
   // The string the program builds for SQL Server, the catalogue being a
   // SQLite file of this test's own.
   std::string SqlServerString(const std::string& catalogue = "qlx.db") const {

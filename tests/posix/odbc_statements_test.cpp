@@ -29,7 +29,6 @@ struct Backend {
 void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
 
 std::string SQLiteString(const fs::path& directory) {
-  if (!fs::exists(kSQLiteDriver)) return "";
   return SQLiteSqlServerString((directory / "qlx.db").string());
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-// The database tests over unixODBC: the process's ODBC configuration
-// (odbc.ini and odbcinst.ini that ODBCINI and ODBCSYSINI point at during a
-// test), the PostgreSQL server the tests may be given, and the calls the
-// tests make on a connection.
+// The database tests over unixODBC: the process's data sources (an odbc.ini
+// that ODBCINI points at during a test, naming the drivers by the names the
+// system registered them under), the PostgreSQL server the tests may be given,
+// and the calls the tests make on a connection.
 
 #include <gtest/gtest.h>
 
@@ -29,8 +29,9 @@ using platform::Recordset;
 // The HRESULTs the failures are reported as.
 namespace hresult = platform::odbc;
 
-constexpr char kSQLiteDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
-constexpr char kPsqlOdbcDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so";
+// The drivers as Debian's packages register them (odbcinst -q -d).
+constexpr char kSQLiteDriver[] = "SQLite3";
+constexpr char kPsqlOdbcDriver[] = "PostgreSQL Unicode";
 
 // The data sources of the PostgreSQL tests. Not the program's provider names,
 // which the SQLite tests give to SQLite.
@@ -60,13 +61,11 @@ inline std::map<std::string, std::string> PostgresServer() {
 }
 
 // The ODBC configuration of the test process: a scratch directory with an
-// odbc.ini and an odbcinst.ini, made on first use and removed at the end of
-// the process. Its content never changes, because the driver manager keeps
+// odbc.ini, made on first use and removed at the end of the process. Its content never changes, because the driver manager keeps
 // what it read from these files for a while, whatever ODBCINI says meanwhile.
 //
-// Data sources: "sqloledb" (SQLite through the driver named in odbcinst.ini,
-// database dsn-sqloledb.db in directory()), "OraOLEDB.Oracle" (SQLite through
-// the driver's path, database dsn-oracle.db), and when a PostgreSQL server is
+// Data sources: "sqloledb" (SQLite, database dsn-sqloledb.db in directory()),
+// "OraOLEDB.Oracle" (SQLite, database dsn-oracle.db), and when a PostgreSQL server is
 // given, "pg.sqloledb" (with the server's user and password) and
 // "pg.OraOLEDB.Oracle" (without credentials) on it.
 class SharedOdbcConfiguration {
@@ -77,22 +76,18 @@ class SharedOdbcConfiguration {
   }
 
   const fs::path& directory() const { return directory_.path(); }
-  fs::path system_dir() const { return directory() / "system"; }
   fs::path odbc_ini() const { return directory() / "odbc.ini"; }
 
  private:
   SharedOdbcConfiguration() {
-    fs::create_directory(system_dir());
-    WriteBytes(system_dir() / "odbcinst.ini",
-               std::string("[SQLite3]\nDriver=") + kSQLiteDriver + "\n");
     WriteBytes(odbc_ini(), SQLiteDataSources() + PostgresDataSources());
   }
 
   std::string SQLiteDataSources() const {
     const std::string dir = directory().string();
-    return "[sqloledb]\nDriver=SQLite3\nDatabase=" + dir + "/dsn-sqloledb.db\n\n" +
-           "[OraOLEDB.Oracle]\nDriver=" + kSQLiteDriver + "\nDatabase=" + dir +
-           "/dsn-oracle.db\n\n";
+    return std::string("[sqloledb]\nDriver=") + kSQLiteDriver + "\nDatabase=" + dir +
+           "/dsn-sqloledb.db\n\n[OraOLEDB.Oracle]\nDriver=" + kSQLiteDriver + "\nDatabase=" +
+           dir + "/dsn-oracle.db\n\n";
   }
 
   static std::string PostgresDataSources() {
@@ -111,11 +106,12 @@ class SharedOdbcConfiguration {
 };
 
 // Puts the process's ODBC configuration in force for the length of a test:
-// ODBCSYSINI and ODBCINI point at it and get their values back at the end.
+// ODBCINI points at it, ODBCSYSINI is unset so that the system's registered
+// drivers apply, and both get their values back at the end.
 class ScopedOdbcConfiguration {
  public:
   ScopedOdbcConfiguration()
-      : odbcsysini_("ODBCSYSINI", SharedOdbcConfiguration::Get().system_dir().string()),
+      : odbcsysini_("ODBCSYSINI", std::nullopt),
         odbcini_("ODBCINI", SharedOdbcConfiguration::Get().odbc_ini().string()) {}
 
   const fs::path& directory() const { return SharedOdbcConfiguration::Get().directory(); }

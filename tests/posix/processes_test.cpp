@@ -1,13 +1,17 @@
 // Child processes: Windows command-line splitting, the command interpreter
-// stand-in, working directories and exit codes.
+// stand-in, the private temporary directory, working directories and exit
+// codes.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/private_directory.h"
 #include "platform/posix/windows_command_line.h"
 #include "platform/processes.h"
 #include "posix_test_support.h"
@@ -16,7 +20,7 @@ namespace qlx::posix_tests {
 namespace {
 
 using platform::posix::CommandInterpreterRequest;
-using platform::posix::ShellCommandForRequest;
+using platform::posix::PreparePrivateDirectory;
 using platform::posix::SplitWindowsCommandLine;
 using Arguments = std::vector<std::string>;
 
@@ -58,14 +62,6 @@ TEST(WindowsCommandLineTest, RecognisesTheCommandInterpreterWithSlashC) {
   EXPECT_EQ(CommandInterpreterRequest("zqtool /c x"), std::nullopt);
 }
 
-TEST(WindowsCommandLineTest, ShellCommandDropsTheOuterQuotesAndTurnsBackslashes) {
-  EXPECT_EQ(ShellCommandForRequest("\"zqtool -r -f \"C:\\Host Dir\\Tools\\qlxtools.xml\"\" > null"),
-            "zqtool -r -f \"C:/Host Dir/Tools/qlxtools.xml\" > null");
-  EXPECT_EQ(ShellCommandForRequest("hostname > \"D:\\QLX\\pass1.txt\""),
-            "hostname > \"D:/QLX/pass1.txt\"");
-  EXPECT_EQ(ShellCommandForRequest("\"lonely"), "lonely");
-}
-
 class ProcessesTest : public ::testing::Test {
  protected:
   platform::ProgramOutcome Run(const std::string& command_line) {
@@ -84,16 +80,13 @@ TEST_F(ProcessesTest, ReturnsTheExitCodeOfTheChildOrItsInterpreter) {
       {"true", 0},
       {"sh -c \"exit 3\"", 3},
       {"sh -c \"kill -9 $$\"", 128 + 9},  // killed by a signal
-      {"CMD.EXE /C exit 4", 4},
+      {"CMD.EXE /C sh -c \"exit 4\"", 4},
   };
   for (const auto& c : cases) {
     const platform::ProgramOutcome outcome = Run(c.command_line);
     EXPECT_FALSE(outcome.failed) << c.command_line;
     EXPECT_EQ(outcome.code, c.code) << c.command_line;
   }
-  const platform::ProgramOutcome unknown_tool = Run("cmd /c \"qlx-no-such-tool -r\" > null");
-  EXPECT_FALSE(unknown_tool.failed);
-  EXPECT_NE(unknown_tool.code, 0u);
 }
 
 TEST_F(ProcessesTest, ProgramThatCannotStartGivesTheWindowsCode) {
@@ -140,15 +133,169 @@ TEST_F(ProcessesTest, ArgumentsArriveAsTheWindowsRulesSplitThem) {
 TEST_F(ProcessesTest, ChildRunsInTheTemporaryDirectory) {
   ASSERT_FALSE(Run("sh -c \"pwd > where.txt\"").failed);
   EXPECT_EQ(ReadBytes(temporary_.path() / "where.txt"), temporary_.path().string() + "\n");
-}
 
-TEST_F(ProcessesTest, CommandInterpreterRunsTheRequestInTheTemporaryDirectory) {
+  // Without TMPDIR, the user's own directory under /tmp.
+  ScopedEnvironment no_tmpdir("TMPDIR", std::nullopt);
   const platform::ProgramOutcome outcome =
-      Run("cmd /c \"echo -r -f \"C:\\Host Dir\\Tools\\qlxtools.xml\"\" > null");
-
+      Run("sh -c \"test \\\"$(pwd)\\\" = /tmp/qlxpatch-$(id -u)\"");
   EXPECT_FALSE(outcome.failed);
   EXPECT_EQ(outcome.code, 0u);
-  EXPECT_EQ(ReadBytes(temporary_.path() / "null"), "-r -f C:/Host Dir/Tools/qlxtools.xml\n");
+}
+
+TEST(PrivateDirectoryTest, IsTheUsersOwnAndNobodyElseMayWriteToIt) {
+  ScratchDirectory base;
+  const std::string directory = base / "own";
+  const auto Prepare = [&] { return PreparePrivateDirectory(directory); };
+  const auto Reset = [&](fs::perms mode) {
+    fs::remove_all(directory);
+    fs::create_directory(directory);
+    fs::permissions(directory, mode);
+  };
+  const fs::perms owner = fs::perms::owner_all;
+
+  ASSERT_EQ(Prepare(), 0u) << "a missing directory is created";
+  EXPECT_EQ(fs::status(directory).permissions(), owner);
+  Reset(owner | fs::perms::group_read | fs::perms::group_exec);
+  EXPECT_EQ(Prepare(), 0u) << "others may read it";
+  Reset(owner | fs::perms::group_write);
+  EXPECT_EQ(Prepare(), kDirectoryInvalid) << "the group may write to it";
+  Reset(owner | fs::perms::others_write | fs::perms::sticky_bit);
+  EXPECT_EQ(Prepare(), kDirectoryInvalid) << "others may write to it";
+  fs::remove_all(directory);
+  fs::create_directory_symlink(base.path(), directory);
+  EXPECT_EQ(Prepare(), kDirectoryInvalid) << "a symbolic link";
+  fs::remove(directory);
+  WriteBytes(directory, "");
+  EXPECT_EQ(Prepare(), kDirectoryInvalid) << "a file";
+  EXPECT_EQ(PreparePrivateDirectory(base / "gone/own"), kDirectoryInvalid) << "no parent";
+  Reset(owner);
+  if (std::system(("chown 65534 '" + directory + "' 2>/dev/null").c_str()) == 0) {
+    EXPECT_EQ(Prepare(), kDirectoryInvalid) << "another user's";
+  }
+}
+
+// The interpreter stand-in against real programs: "qlxrec" on PATH records
+// its arguments, writes "out" (or, given -cat, its input) and then "err".
+class CommandInterpreterTest : public ProcessesTest {
+ protected:
+  void SetUp() override {
+    AddProgram(scripts_.path(), "qlxrec",
+               "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$QLX_ARGUMENTS\"\n"
+               "if [ \"$1\" = -cat ]; then cat; else echo out; fi\necho err >&2\n");
+    AddProgram(temporary_.path(), "qlxwhich", "echo cwd\n");
+    AddProgram(scripts_.path(), "qlxwhich", "echo path\n");
+    WriteBytes(temporary_.path() / "qlxpathonly", "#!/bin/sh\necho cwd\n");  // not executable
+    AddProgram(scripts_.path(), "qlxpathonly", "echo path\n");
+    fs::create_directory(temporary_.path() / "sub dir");
+    WriteFile("in.txt", "in\n", fs::perms::owner_read | fs::perms::owner_write);
+    WriteFile("appended.txt", "old\n",
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    WriteFile("truncated.txt", "long old text\n",
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  }
+  static void AddProgram(const fs::path& directory, const std::string& name,
+                         const std::string& body) {
+    WriteBytes(directory / name, "#!/bin/sh\n" + body);
+    fs::permissions(directory / name, fs::perms::owner_all);
+  }
+  void WriteFile(const std::string& name, const std::string& contents, fs::perms mode) {
+    WriteBytes(temporary_.path() / name, contents);
+    fs::permissions(temporary_.path() / name, mode);
+  }
+  std::optional<Arguments> RecordedArguments() {
+    const fs::path path = scripts_.path() / "arguments";
+    if (!fs::exists(path)) return std::nullopt;
+    std::istringstream lines(ReadBytes(path));
+    Arguments arguments;
+    for (std::string line; std::getline(lines, line);) arguments.push_back(line);
+    fs::remove(path);
+    return arguments;
+  }
+
+  ScopedEnvironment path_{"PATH", scripts_.path().string() + ":" + std::getenv("PATH")};
+  ScopedEnvironment record_{"QLX_ARGUMENTS", scripts_ / "arguments"};
+  ScopedEnvironment value_{"QLX_Value", "\xC3\x9C"};  // U+00DC in UTF-8
+};
+
+TEST_F(CommandInterpreterTest, ReadsTheLineAsCmdAndRunsOneProgramWithNoShell) {
+  constexpr fs::perms kOwnerOnly = fs::perms::owner_read | fs::perms::owner_write;
+  struct File {
+    std::string name;
+    std::optional<std::string> contents;  // nothing: no such file
+    fs::perms mode = kOwnerOnly;
+  };
+  const std::string u_umlaut = "\xC3\x9C";
+  const struct {
+    std::string request;
+    uint32_t code;
+    std::optional<Arguments> arguments;  // nothing: qlxrec did not run
+    std::vector<File> files;
+  } cases[] = {
+      // The outer quotes go; inner quotes group; nothing but cmd's own
+      // characters means anything.
+      {"\"qlxrec -f \"C:\\Host Dir\\x.xml\" $HOME `touch PWNED` #x ~ [a] * ? ; ' !\" "
+       "> null 2>nul",
+       0,
+       Arguments{"-f", "C:/Host Dir/x.xml", "$HOME", "`touch", "PWNED`", "#x", "~", "[a]", "*", "?",
+                 ";", "'", "!"},
+       {{"null", "out\n"}}},
+      // The line is Windows-1252 (0xDC) and the variable's value is taken
+      // as it is; undefined names and "%%" stay; carets escape outside
+      // quotes only.
+      {"qlxrec %qlx_value% \xDC %QLX_UNSET% 100%% %%QLX_VALUE%% a^&b ^\"c d^\" \"e^f\" ^> >r.txt "
+       "2>&1",
+       0,
+       Arguments{u_umlaut, u_umlaut, "%QLX_UNSET%", "100%%", "%" + u_umlaut + "%", "a&b", "c d",
+                 "e^f", ">"},
+       {{"r.txt", "out\nerr\n"}}},
+      {"qlxrec \"a & b | c\" 1>one.txt 2>two.txt",
+       0,
+       Arguments{"a & b | c"},
+       {{"one.txt", "out\n"}, {"two.txt", "err\n"}}},
+      {"qlxrec >>appended.txt 2>> appended.err",
+       0,
+       Arguments{},
+       {{"appended.txt", "old\nout\n",
+         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read},
+        {"appended.err", "err\n"}}},
+      {"qlxrec 1>>\"sub dir\\new.txt\" 2>nul > truncated.txt",
+       0,
+       Arguments{},
+       {{"sub dir/new.txt", ""},
+        {"truncated.txt", "out\n",
+         fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read}}},
+      {"qlxrec -cat <in.txt > copy.txt 2>&1", 0, Arguments{"-cat"}, {{"copy.txt", "in\nerr\n"}}},
+      // A redirection that cannot be opened runs nothing.
+      {"qlxrec > missing\\x.txt", 1, std::nullopt, {}},
+      {"qlxrec < absent.txt > never.txt", 1, std::nullopt, {{"never.txt", std::nullopt}}},
+      // The working directory comes before PATH, for executable files only.
+      {"qlxwhich > which.txt", 0, std::nullopt, {{"which.txt", "cwd\n"}}},
+      {"qlxpathonly > which.txt", 0, std::nullopt, {{"which.txt", "path\n"}}},
+      {"qlx-nowhere -r > nowhere.txt 2>nowhere.err",
+       9009,
+       std::nullopt,
+       {{"nowhere.txt", ""},
+        {"nowhere.err",
+         "'qlx-nowhere' is not recognized as an internal or external command, operable program "
+         "or batch file.\n"}}},
+      // One program a line: "&" and "|" are refused before anything runs.
+      {"qlxrec a & qlxrec b > amp.txt", 1, std::nullopt, {{"amp.txt", std::nullopt}}},
+      {"qlxrec a || qlxrec b", 1, std::nullopt, {}},
+      {"qlxrec a | qlxrec b", 1, std::nullopt, {}},
+  };
+  for (const auto& c : cases) {
+    const platform::ProgramOutcome outcome = Run("cmd /c " + c.request);
+    EXPECT_FALSE(outcome.failed) << c.request;
+    EXPECT_EQ(outcome.code, c.code) << c.request;
+    EXPECT_EQ(RecordedArguments(), c.arguments) << c.request;
+    for (const File& file : c.files) {
+      const fs::path path = temporary_.path() / file.name;
+      EXPECT_EQ(fs::exists(path), file.contents.has_value()) << c.request << ": " << file.name;
+      if (!file.contents || !fs::exists(path)) continue;
+      EXPECT_EQ(ReadBytes(path), *file.contents) << c.request << ": " << file.name;
+      EXPECT_EQ(fs::status(path).permissions(), file.mode) << c.request << ": " << file.name;
+    }
+  }
 }
 
 TEST_F(ProcessesTest, ChildInheritsNoOpenFileOfOurs) {
@@ -156,12 +303,15 @@ TEST_F(ProcessesTest, ChildInheritsNoOpenFileOfOurs) {
   WriteBytes(path, "x");
   const platform::UniqueFile open_file(std::fopen(path.c_str(), "r"));
   ASSERT_TRUE(open_file);
-  const std::string fd = std::to_string(fileno(open_file.get()));
+  const std::string test = "sh -c \"test -e /proc/$$/fd/" +
+                           std::to_string(fileno(open_file.get())) + " -o -e /proc/$$/fd/3\"";
 
-  const platform::ProgramOutcome outcome = Run("sh -c \"test -e /proc/$$/fd/" + fd + "\"");
-
-  EXPECT_FALSE(outcome.failed);
-  EXPECT_EQ(outcome.code, 1u) << "descriptor " << fd << " reached the child";
+  // Directly, and through the interpreter with redirection files open.
+  for (const std::string& line : {test, "cmd /c " + test + " > out.txt 2>&1"}) {
+    const platform::ProgramOutcome outcome = Run(line);
+    EXPECT_FALSE(outcome.failed) << line;
+    EXPECT_EQ(outcome.code, 1u) << line << " gave the child a descriptor of ours";
+  }
 }
 
 TEST_F(ProcessesTest, CommandInterpreterLineRunsInTheCurrentDirectory) {
