@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
-#include <cstring>
+#include <memory>
 
 #include "platform/files.h"
+#include "platform/platform.h"
 
 namespace qlx {
 namespace {
@@ -13,21 +13,18 @@ namespace {
 // One read takes at most this many characters and the terminating zero.
 constexpr int kLineBufferSize = 200;
 
-bool ReadLine(std::FILE* file, std::string* line) {
-  char buffer[kLineBufferSize];
-  if (!std::fgets(buffer, sizeof buffer, file)) return false;
-  line->assign(buffer, std::strlen(buffer));
-  return true;
+std::unique_ptr<platform::File> OpenForReading(const std::string& path, uint32_t* open_error) {
+  return platform::Current().files->Open(path, "r", open_error);
 }
 
 }  // namespace
 
 bool ScanPropertiesFile(const std::string& path, const PropertyVisitor& visitor,
                         uint32_t* open_error) {
-  platform::UniqueFile file = platform::OpenFile(path, "r", open_error);
+  std::unique_ptr<platform::File> file = OpenForReading(path, open_error);
   if (!file) return false;
   std::string line;
-  while (ReadLine(file.get(), &line)) {
+  while (file->ReadLine(kLineBufferSize, &line)) {
     PropertyLine split = SplitPropertyLine(line);
     if (!split.has_separator) continue;
     TrimTrailingWhiteSpace(split.value);
@@ -66,12 +63,12 @@ int ParseDigits(const std::string& text) {
 }
 
 std::string ReadWholeText(const std::string& path, bool* opened, uint32_t* open_error) {
-  platform::UniqueFile file = platform::OpenFile(path, "r", open_error);
+  std::unique_ptr<platform::File> file = OpenForReading(path, open_error);
   *opened = static_cast<bool>(file);
   std::string text;
   std::string line;
   if (file) {
-    while (ReadLine(file.get(), &line)) text += line;
+    while (file->ReadLine(kLineBufferSize, &line)) text += line;
   }
   return text;
 }

@@ -25,12 +25,16 @@ std::string FallbackMessage(uint32_t hresult) {
   return text;
 }
 
-void WriteEntry(std::FILE* log, const std::string& operation, int32_t code,
-                const std::string& message, const std::string& description) {
-  std::fprintf(log, "%s failed.\n", operation.c_str());
-  std::fprintf(log, "Error = %d\n", static_cast<int>(code));
-  std::fprintf(log, "Message = %s\n", message.c_str());
-  std::fprintf(log, "Description = %s\n", description.c_str());
+// A text as a "%s" writes it: up to its first zero byte.
+std::string Field(const std::string& text) { return text.substr(0, text.find('\0')); }
+
+// The entry's lines: "<operation> failed.", "Error = <code>", "Message = ...",
+// "Description = ...". It is written in one piece with the statement line
+// that may follow, so that the log never holds half an entry.
+std::string Entry(const std::string& operation, int32_t code, const std::string& message,
+                  const std::string& description) {
+  return Field(operation) + " failed.\nError = " + std::to_string(code) +
+         "\nMessage = " + Field(message) + "\nDescription = " + Field(description) + "\n";
 }
 
 }  // namespace
@@ -48,21 +52,13 @@ std::string FormatComErrorMessage(int32_t hresult) {
 
 bool LogComError(std::string operation, int32_t code, std::string message,
                  std::string description) {
-  platform::UniqueFile log = OpenLog();
-  if (!log) return false;
-  WriteEntry(log.get(), operation, code, message, description);
-  std::fflush(log.get());
-  return true;
+  return WriteLogEntry(Entry(operation, code, message, description));
 }
 
 bool LogQueryError(std::string operation, int32_t code, std::string message,
                    std::string description, std::string statement) {
-  platform::UniqueFile log = OpenLog();
-  if (!log) return false;
-  WriteEntry(log.get(), operation, code, message, description);
-  std::fprintf(log.get(), "Query = %s\n", statement.c_str());
-  std::fflush(log.get());
-  return true;
+  return WriteLogEntry(Entry(operation, code, message, description) +
+                       "Query = " + Field(statement) + "\n");
 }
 
 void KTRDatabaseInterface::RecordComError(std::string operation, const platform::ComError& error) {

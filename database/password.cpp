@@ -23,7 +23,7 @@ class OutputFiles {
   OutputFiles(const OutputFiles&) = delete;
   OutputFiles& operator=(const OutputFiles&) = delete;
   ~OutputFiles() {
-    for (const std::string& path : paths_) platform::RemoveFile(path);
+    for (const std::string& path : paths_) platform::Current().files->Remove(path);
   }
   void Add(const std::string& path) {
     if (std::find(paths_.begin(), paths_.end(), path) == paths_.end()) paths_.push_back(path);
@@ -74,7 +74,8 @@ std::string KTRDatabaseInterface::GetPassword() {
   output_files.Add(add_on_directory + "\\pass2.txt");
 
   uint32_t open_error = 0;
-  if (!platform::OpenFile(HostDirectory() + "\\config\\database.props", "r", &open_error)) {
+  if (!platform::Current().files->Open(HostDirectory() + "\\config\\database.props", "r",
+                                       &open_error)) {
     throw CKTRException(CKTRException::kSettingsFileNotOpened, open_error);
   }
 
@@ -87,7 +88,7 @@ std::string KTRDatabaseInterface::GetPassword() {
   RunCommand("zqpassword -e " + host_name + " > " + Quoted(first_output));
   if (!ReadWithoutWhiteSpace(first_output, false, &key)) return "";
   if (!SafeInCommandLine(key)) return "";
-  platform::RemoveFile(first_output);
+  platform::Current().files->Remove(first_output);
 
   // The directory is read afresh; should it have changed, that file goes too.
   const std::string second_output = AddOnDirectory() + "\\pass2.txt";

@@ -1,9 +1,10 @@
-#include <cstdio>
+#include <memory>
 
 #include "config/host_paths.h"
 #include "config/properties_file.h"
 #include "database/ktr_database_interface.h"
 #include "platform/files.h"
+#include "platform/platform.h"
 
 namespace qlx {
 namespace {
@@ -17,8 +18,8 @@ constexpr uint32_t kPathNotFound = 3;
 // file that exists but cannot be read is the administrator's and stays as it is.
 void CreateDefaultSetting(const std::string& path, uint32_t open_error) {
   if (open_error != kFileNotFound && open_error != kPathNotFound) return;
-  platform::UniqueFile file = platform::OpenFile(path, "w");
-  if (file) std::fputs(kDefaultSetting, file.get());
+  std::unique_ptr<platform::File> file = platform::Current().files->Open(path, "w");
+  if (file) file->Write(kDefaultSetting);
 }
 
 }  // namespace

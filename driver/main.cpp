@@ -1,4 +1,10 @@
 #include "driver/patch_sequence.h"
+#include "driver/run_control.h"
+#include "platform/interruption.h"
 
 // The patch takes no arguments; anything on the command line is ignored.
-int main() { return qlx::RunPatch(); }
+int main() {
+  // First, before any thread exists: an interruption restores the service.
+  qlx::platform::HandleInterruptions([](const char* what) { qlx::ThisRun().Interrupt(what); });
+  return qlx::RunPatch();
+}

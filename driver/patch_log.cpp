@@ -1,7 +1,6 @@
 #include "driver/patch_log.h"
 
-#include <cstdio>
-
+#include "driver/run_control.h"
 #include "platform/platform.h"
 #include "platform/system_messages.h"
 
@@ -16,14 +15,19 @@ constexpr char kNoSystemText[] = "Unknown error\r\n";
 
 }  // namespace
 
-platform::UniqueFile OpenLog() { return platform::OpenFile(kLogFileName, "a+"); }
-
-void LogText(const std::string& text) {
-  platform::UniqueFile log = OpenLog();
-  if (!log) return;
-  std::fprintf(log.get(), "%s", text.c_str());
-  std::fflush(log.get());
+std::unique_ptr<platform::File> OpenLog() {
+  return platform::Current().files->Open(kLogFileName, "a+");
 }
+
+bool WriteLogEntry(const std::string& entry) {
+  // An interruption handled on another thread writes its entries in turn.
+  const RunControl::Lock held = ThisRun().Hold();
+  std::unique_ptr<platform::File> log = OpenLog();
+  if (!log || !log->Write(entry)) return false;
+  return log->Flush();
+}
+
+void LogText(const std::string& text) { WriteLogEntry(text); }
 
 void LogModuleMessage(const std::string& module, const std::string& message) {
   LogText(module + " - " + message + "\n");

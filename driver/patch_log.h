@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/files.h"
@@ -13,7 +14,11 @@ namespace qlx {
 // cannot be written is dropped without notice.
 
 // The log opened for one entry (mode "a+"), or null.
-platform::UniqueFile OpenLog();
+std::unique_ptr<platform::File> OpenLog();
+
+// Writes the text as it is, in one write, so that an entry is either whole
+// in the log or missing; true when it was written.
+bool WriteLogEntry(const std::string& entry);
 
 // Writes the text as it is.
 void LogText(const std::string& text);

@@ -1,12 +1,10 @@
 #include "driver/patch_sequence.h"
 
-#include <exception>
-#include <string>
-
 #include "config/registry_values.h"
 #include "database/ktr_database_interface.h"
-#include "database/ktr_exception.h"
+#include "driver/guarded_step.h"
 #include "driver/patch_log.h"
+#include "driver/run_control.h"
 #include "host/service_control.h"
 #include "host/tool_registration.h"
 
@@ -25,11 +23,6 @@ const char* const kStatements[] = {
     "Hyper_Threading_Support)\tVALUES ('TX520A1', 'TX520A1x', 2 , 1)",
 };
 
-// The module under which the sequence logs an exception of its own steps.
-constexpr char kPatchModule[] = "QLXPatch";
-
-const char* OutcomeWord(bool succeeded) { return succeeded ? "Successfully\n" : "Failed\n"; }
-
 bool UpdateVersion() {
   const RegistryRoot root = RegistryRoot::kLocalMachine;
   return UpdateRegistryValue(root, kAddOnKey, "Build", kNewVersion) &&
@@ -38,33 +31,17 @@ bool UpdateVersion() {
          RefreshToolRegistration();
 }
 
-// Runs a step whose exception must not end the run, so that the service is
-// always started again: the exception is logged as
-// "<module> - <operation> aborted (<reason>)" and counts as the step's failure.
-template <typename Step>
-bool Guarded(const char* module, const char* operation, Step step) {
-  std::string reason;
-  try {
-    return step();
-  } catch (const CKTRException& error) {
-    reason = "code " + std::to_string(error.Code()) + ", error " + std::to_string(error.Error());
-  } catch (const std::exception& error) {
-    reason = error.what();
-  } catch (...) {
-    reason = "unknown error";
-  }
-  LogModuleMessage(module, std::string(operation) + " aborted (" + reason + ")");
-  return false;
-}
-
-void UpdateDatabaseAndVersion(KTRDatabaseInterface& session) {
+void UpdateDatabaseAndVersion(RunControl& run, KTRDatabaseInterface& session) {
   LogText("Starting updation...\n");
   for (const char* statement : kStatements) {
+    run.ContinueUnlessInterrupted();
     LogText(OutcomeWord(
         Guarded(kPatchModule, "ExecuteQuery", [&] { return session.ExecuteQuery(statement); })));
   }
+  run.ContinueUnlessInterrupted();
   Guarded(kPatchModule, "CloseConnection", [&session] { return session.CloseConnection(); });
 
+  run.ContinueUnlessInterrupted();
   LogText("Updating QLX version...");
   LogText(OutcomeWord(Guarded(kPatchModule, "UpdateVersion", UpdateVersion)));
 }
@@ -72,23 +49,24 @@ void UpdateDatabaseAndVersion(KTRDatabaseInterface& session) {
 }  // namespace
 
 int RunPatch() {
+  RunControl& run = ThisRun();
+  run.Begin();
   LogText("Updating QLX database...\n");
-  LogText("Stopping QLX service...");
-  LogText(OutcomeWord(
-      Guarded(kPatchModule, "ServiceStop", [] { return ServiceStop(ServiceName) == 0; })));
+  run.StopService();
 
   KTRDatabaseInterface session;
+  run.ContinueUnlessInterrupted();
   if (Guarded("KTRDatabaseInterface", "OpenGlobalConnection",
               [&session] { return session.OpenGlobalConnection(); })) {
-    UpdateDatabaseAndVersion(session);
+    UpdateDatabaseAndVersion(run, session);
   } else {
     LogText("Failed to open database connection\n");
   }
 
-  LogText("Starting QLX service...");
-  LogText(OutcomeWord(
-      Guarded(kPatchModule, "ServiceStart", [] { return ServiceStart(ServiceName) == 0; })));
+  run.StartService(kStopPendingLimit);
   LogText("QLX database updation completed\n\n");
+  // An interruption that came meanwhile ends the process before it returns.
+  run.ContinueUnlessInterrupted();
   return 0;
 }
 

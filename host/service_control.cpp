@@ -13,16 +13,11 @@ const char* const ServiceName = "OV Quellmark";
 
 namespace {
 
-// A start requested while a stop is still under way is refused, so the start
-// waits this long for the stop to finish.
-constexpr std::chrono::seconds kStopPendingLimit{30};
-
-enum class Request { kStop, kStart };
-
 // Opens the manager and the service, makes the request, and logs the first
 // refusal under the operation's name. Handles close on every path.
-uint32_t RequestServiceChange(const std::string& service_name, Request request,
-                              const char* operation) {
+template <typename Request>
+uint32_t RequestServiceChange(const std::string& service_name, const char* operation,
+                              Request request) {
   uint32_t error = 0;
   std::unique_ptr<platform::ServiceManager> manager =
       platform::Current().services->OpenManager(&error);
@@ -35,12 +30,7 @@ uint32_t RequestServiceChange(const std::string& service_name, Request request,
     LogSystemError(operation, error);
     return error;
   }
-  if (request == Request::kStop) {
-    error = service->Stop();
-  } else {
-    service->WaitWhileStopPending(kStopPendingLimit);
-    error = service->Start();
-  }
+  error = request(*service);
   if (error != 0) LogSystemError(operation, error);
   return error;
 }
@@ -48,11 +38,20 @@ uint32_t RequestServiceChange(const std::string& service_name, Request request,
 }  // namespace
 
 uint32_t ServiceStop(const std::string& service_name) {
-  return RequestServiceChange(service_name, Request::kStop, "ServiceStop");
+  return RequestServiceChange(service_name, "ServiceStop",
+                              [](platform::Service& service) { return service.Stop(); });
 }
 
 uint32_t ServiceStart(const std::string& service_name) {
-  return RequestServiceChange(service_name, Request::kStart, "ServiceStart");
+  return ServiceStartWaitingAtMost(service_name, kStopPendingLimit);
+}
+
+uint32_t ServiceStartWaitingAtMost(const std::string& service_name,
+                                   std::chrono::milliseconds stop_pending_limit) {
+  return RequestServiceChange(service_name, "ServiceStart", [&](platform::Service& service) {
+    service.WaitWhileStopPending(stop_pending_limit);
+    return service.Start();
+  });
 }
 
 }  // namespace qlx

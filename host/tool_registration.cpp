@@ -7,6 +7,7 @@
 #include "driver/patch_log.h"
 #include "host/program_runner.h"
 #include "platform/files.h"
+#include "platform/platform.h"
 
 namespace qlx {
 namespace {
@@ -27,7 +28,7 @@ bool RefreshToolRegistration() {
   if (ExecuteProgram(ZqtoolCommand("-r", host_directory)) != 0) return false;
 
   const uint32_t copy_error =
-      platform::CopyFileReplacing(kNewToolFile, host_directory + kInstalledToolFile);
+      platform::Current().files->CopyReplacing(kNewToolFile, host_directory + kInstalledToolFile);
   if (copy_error != 0) LogSystemError("RefreshToolRegistration", copy_error);
 
   // The definitions are added again even when the copy failed, so the tools

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include "platform/database.h"
+#include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/services.h"
@@ -17,8 +18,8 @@ Facilities& InForce() {
 }  // namespace
 
 Facilities SystemFacilities() {
-  return Facilities{&SystemRegistry(), &SystemServices(), &SystemProcesses(),
-                    &SystemDatabaseDriver(), &SystemMessageTable()};
+  return Facilities{&SystemRegistry(),       &SystemServices(),     &SystemProcesses(),
+                    &SystemDatabaseDriver(), &SystemMessageTable(), &SystemFiles()};
 }
 
 namespace {
@@ -44,6 +45,7 @@ ScopedFacilities::ScopedFacilities(const Facilities& replacement) : previous_(In
   if (replacement.processes) in_force.processes = replacement.processes;
   if (replacement.database) in_force.database = replacement.database;
   if (replacement.messages) in_force.messages = replacement.messages;
+  if (replacement.files) in_force.files = replacement.files;
 }
 
 ScopedFacilities::~ScopedFacilities() { InForce() = previous_; }

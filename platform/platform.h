@@ -11,6 +11,7 @@ class Services;
 class Processes;
 class DatabaseDriver;
 class MessageTable;
+class Files;
 
 struct Facilities {
   Registry* registry;
@@ -18,6 +19,7 @@ struct Facilities {
   Processes* processes;
   DatabaseDriver* database;
   MessageTable* messages;
+  Files* files;
 };
 
 // The facilities in force: the system's unless a ScopedFacilities overrides them.

@@ -140,18 +140,21 @@ class ChildHandles {
 
 // What is started: the program (a path, or a name looked for on PATH when
 // `search_path` is set), its arguments with argv[0], the working directory
-// (ours when null) and the standard handles (ours when null).
+// (ours when null) and the standard handles (ours when null). A hidden child
+// runs in a process group of its own, as Windows starts it in a new one, so
+// that a Ctrl+C at the patch's terminal does not reach it.
 struct ChildStart {
   std::string program;
   std::vector<std::string> arguments;
   const std::string* directory = nullptr;
   const ChildHandles* handles = nullptr;
   bool search_path = false;
+  bool own_process_group = false;
 };
 
 // The child starts with no signal blocked and SIGPIPE and SIGCHLD at their
 // defaults, whatever we have set for ourselves.
-int PrepareAttributes(SpawnAttributes& attributes) {
+int PrepareAttributes(SpawnAttributes& attributes, bool own_process_group) {
   sigset_t none;
   sigset_t defaults;
   sigemptyset(&none);
@@ -160,8 +163,10 @@ int PrepareAttributes(SpawnAttributes& attributes) {
   sigaddset(&defaults, SIGCHLD);
   if (const int error = ::posix_spawnattr_setsigmask(attributes.get(), &none)) return error;
   if (const int error = ::posix_spawnattr_setsigdefault(attributes.get(), &defaults)) return error;
+  if (const int error = ::posix_spawnattr_setpgroup(attributes.get(), 0)) return error;
+  const short group = own_process_group ? POSIX_SPAWN_SETPGROUP : 0;
   return ::posix_spawnattr_setflags(attributes.get(),
-                                    POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+                                    POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | group);
 }
 
 int PrepareFileActions(SpawnFileActions& actions, const ChildStart& start) {
@@ -181,7 +186,7 @@ int Spawn(const ChildStart& start, pid_t* child) {
   SpawnFileActions actions;
   SpawnAttributes attributes;
   int error = PrepareFileActions(actions, start);
-  if (error == 0) error = PrepareAttributes(attributes);
+  if (error == 0) error = PrepareAttributes(attributes, start.own_process_group);
   if (error != 0) return error;
 
   std::vector<char*> argv;
@@ -221,7 +226,8 @@ std::string ProgramPath(const std::string& program) {
 ProgramOutcome RunProgram(const std::string& command_line, const std::string& directory) {
   const std::vector<std::string> arguments = posix::SplitWindowsCommandLine(command_line);
   if (arguments.empty()) return ProgramOutcome{true, posix::kErrorFileNotFound};
-  const ChildStart start{ProgramPath(arguments.front()), arguments, &directory, nullptr, true};
+  const ChildStart start{
+      ProgramPath(arguments.front()), arguments, &directory, nullptr, true, true};
   const ScopedDefaultChildSignal child_signal;
   pid_t child = 0;
   if (const int error = Spawn(start, &child)) {
@@ -359,11 +365,11 @@ uint32_t Redirect(const Redirection& redirection, const std::string& directory,
   return 0;
 }
 
-// Carries out a request as cmd /c does in `directory`, which becomes the
-// child's working directory when `change_directory` is set (else it is ours).
-// The result is the interpreter's: the program's exit code, or its own.
-ProgramOutcome RunRequest(const std::string& request, const std::string& directory,
-                          bool change_directory) {
+// Carries out a request as cmd /c does in `directory`. A hidden run (the
+// program runner's) makes it the child's working directory and gives the
+// child a process group of its own; otherwise the child shares ours. The
+// result is the interpreter's: the program's exit code, or its own.
+ProgramOutcome RunRequest(const std::string& request, const std::string& directory, bool hidden) {
   const posix::InterpretedCommand command = posix::InterpretRequest(request, EnvironmentValue);
   if (!command.refusal.empty()) {
     return Complain(kStandardError, command.refusal, kInterpreterFailure);
@@ -385,8 +391,8 @@ ProgramOutcome RunRequest(const std::string& request, const std::string& directo
                         "program or batch file.",
                     kCommandNotFound);
   }
-  const ChildStart start{*program, arguments, change_directory ? &directory : nullptr, &handles,
-                         false};
+  const ChildStart start{*program, arguments, hidden ? &directory : nullptr,
+                         &handles, false,     hidden};
   const ScopedDefaultChildSignal child_signal;
   pid_t child = 0;
   if (const int error = Spawn(start, &child)) {

@@ -45,11 +45,12 @@ TEST_F(DatabaseSessionTest, AConnectionObjectThatCannotBeMadeIsReportedAsInvalid
   messages_.texts[0x80004003] = "Invalid pointer\r\n";
   KTRDatabaseInterface session;
   EXPECT_FALSE(session.OpenGlobalConnection());
-  EXPECT_EQ(Log(), OnDisk("KTRDatabaseInterface - OpenGlobalConnection failed\n"
-                          "OpenGlocalConnection failed.\n"
-                          "Error = 3\n"
-                          "Message = Invalid pointer\n"
-                          "Description = \n"));
+  EXPECT_EQ(Log(),
+            "KTRDatabaseInterface - OpenGlobalConnection failed\n"
+            "OpenGlocalConnection failed.\n"
+            "Error = 3\n"
+            "Message = Invalid pointer\n"
+            "Description = \n");
 }
 
 TEST_F(DatabaseSessionTest, AFailedOpenLeavesTheSessionUnconnected) {
@@ -97,11 +98,12 @@ TEST_F(DatabaseSessionTest, AFailedStatementIsLoggedWithItsTextAndTheNextStillRu
   ASSERT_TRUE(session.OpenGlobalConnection());
   EXPECT_FALSE(session.ExecuteQuery("bad % statement"));
   EXPECT_TRUE(session.ExecuteQuery("good statement"));
-  EXPECT_EQ(Log(), OnDisk("ExecuteQuery failed.\n"
-                          "Error = 20\n"
-                          "Message = IDispatch error #3092\n"
-                          "Description = Syntax\n"
-                          "Query = bad % statement\n"));
+  EXPECT_EQ(Log(),
+            "ExecuteQuery failed.\n"
+            "Error = 20\n"
+            "Message = IDispatch error #3092\n"
+            "Description = Syntax\n"
+            "Query = bad % statement\n");
 }
 
 TEST_F(DatabaseSessionTest, OnlyABareSelectHasItsRecordsetClosed) {
@@ -119,8 +121,9 @@ TEST_F(DatabaseSessionTest, ARefusedCloseIsLoggedAndLeavesTheSessionUnconnected)
   EXPECT_FALSE(session.CloseConnection());
   EXPECT_FALSE(session.IsConnected());
   EXPECT_FALSE(session.ExecuteQuery("INSERT INTO t VALUES (1)"));
-  EXPECT_EQ(Log(), OnDisk("CloseConnection failed.\nError = 5\n"
-                          "Message = Unknown error 0x80004005\nDescription = busy\n"));
+  EXPECT_EQ(Log(),
+            "CloseConnection failed.\nError = 5\n"
+            "Message = Unknown error 0x80004005\nDescription = busy\n");
 }
 
 TEST_F(DatabaseSessionTest, DestructionReleasesTheRecordsetThenTheConnectionWithoutClosing) {
@@ -169,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MessageCase{0x80004005, "Inner\r\nline\r\n", "Inner\r\nline"}));
 
 TEST_F(SandboxTest, ReportsKeepTheLastErrorEvenWhenTheLogCannotBeWritten) {
-  std::filesystem::create_directory("QLX_patch.log");
+  files_.AddDirectory("QLX_patch.log");  // cannot be opened as a file
   KTRDatabaseInterface session;
   session.ReportQueryError("ExecuteQuery", platform::ComError(static_cast<int32_t>(0x80040E2F)),
                            "x");

@@ -29,15 +29,16 @@ TEST_F(ServiceControlTest, AcceptedRequestsLogNothing) {
 
 TEST_F(ServiceControlTest, ARefusalIsLoggedOnceAndReturned) {
   EXPECT_EQ(ServiceStart(ServiceName), 1056u);
-  EXPECT_EQ(Log(), OnDisk("ServiceStart failed with error 1056: "
-                          "An instance of the service is already running.\r\n\n"));
+  EXPECT_EQ(Log(),
+            "ServiceStart failed with error 1056: "
+            "An instance of the service is already running.\r\n\n");
 }
 
 TEST_F(ServiceControlTest, WithoutRightsNothingElseIsTried) {
   services_.manager_error = 5;
   EXPECT_EQ(ServiceStop(ServiceName), 5u);
   EXPECT_TRUE(services_.requests.empty());
-  EXPECT_EQ(Log(), OnDisk("ServiceStop failed with error 5: Access is denied.\r\n\n"));
+  EXPECT_EQ(Log(), "ServiceStop failed with error 5: Access is denied.\r\n\n");
 }
 
 TEST_F(ServiceControlTest, AStartWaitsForAStopStillUnderWay) {
@@ -57,8 +58,9 @@ TEST_F(SandboxTest, ProgramRunnerLogsOnlyFailuresToRun) {
   EXPECT_EQ(ExecuteProgram("child"), 3u);
   EXPECT_EQ(Log(), "");
   EXPECT_EQ(ExecuteProgram("missing"), 2u);
-  EXPECT_EQ(Log(), OnDisk("ExecuteProgram failed with error 2: "
-                          "The system cannot find the file specified.\r\n\n"));
+  EXPECT_EQ(Log(),
+            "ExecuteProgram failed with error 2: "
+            "The system cannot find the file specified.\r\n\n");
 }
 
 class ToolRegistrationTest : public SandboxTest {
@@ -104,11 +106,12 @@ TEST_F(ToolRegistrationTest, AFailedAddAfterTheCopyIsAFailure) {
 }
 
 TEST_F(ToolRegistrationTest, AMissingNewFileIsLoggedAndFailsButTheToolsAreAddedAgain) {
-  std::filesystem::remove("qlxtools.xml");
+  files_.Remove("qlxtools.xml");
   EXPECT_FALSE(RefreshToolRegistration());
   EXPECT_THAT(processes_.hidden_runs, ElementsAre(Line("-r"), Line("-a")));
-  EXPECT_EQ(Log(), OnDisk("RefreshToolRegistration failed with error 2: "
-                          "The system cannot find the file specified.\r\n\n"));
+  EXPECT_EQ(Log(),
+            "RefreshToolRegistration failed with error 2: "
+            "The system cannot find the file specified.\r\n\n");
   EXPECT_EQ(ReadFile("host/Tools/qlxtools.xml"), "old definitions");
 }
 
@@ -119,10 +122,11 @@ TEST_F(SandboxTest, LogEntriesKeepTheirTextsAsTheyAre) {
   LogModuleMessage("100% done", "50%s");
   LogSystemError("ServiceStop", 0);
   LogSystemError("Op", 4242);  // no system text for this code
-  EXPECT_EQ(Log(), OnDisk("Stopping QLX service...Successfully\n"
-                          "Module - \n"
-                          "100% done - 50%s\n"
-                          "ServiceStopOp failed with error 4242: Unknown error\r\n\n"));
+  EXPECT_EQ(Log(),
+            "Stopping QLX service...Successfully\n"
+            "Module - \n"
+            "100% done - 50%s\n"
+            "ServiceStopOp failed with error 4242: Unknown error\r\n\n");
 }
 
 }  // namespace

@@ -25,8 +25,8 @@ class OraclePasswordTest : public SandboxTest {
       const std::string target = line.substr(open + 1, line.rfind('"') - open - 1);
       for (const auto& [tool, output] : outputs_) {
         if (line.rfind(tool, 0) != 0) continue;
-        platform::UniqueFile file = platform::OpenFile(target, "w");
-        if (file) std::fputs(output.c_str(), file.get());
+        std::unique_ptr<platform::File> file = files_.Open(target, "w", nullptr);
+        if (file) file->Write(output);
         return;
       }
     };
@@ -50,8 +50,9 @@ TEST_F(OraclePasswordTest, RunsTheThreeCommandsAndReturnsTheFirstLineWithoutBlan
       processes_.interpreter_lines,
       ElementsAre("hostname > " + Pass("pass1.txt"), "zqpassword -e myhost > " + Pass("pass1.txt"),
                   "zqpassword -l -x ZqQLXPassword -k ABCDEF > " + Pass("pass2.txt")));
-  EXPECT_EQ(Log(), OnDisk("KTRDatabaseInterface - GetPassword()\n"
-                          "KTRDatabaseInterface - password extracted\n"));
+  EXPECT_EQ(Log(),
+            "KTRDatabaseInterface - GetPassword()\n"
+            "KTRDatabaseInterface - password extracted\n");
   EXPECT_FALSE(PasswordFilesLeft());
 }
 
@@ -69,11 +70,11 @@ TEST_F(OraclePasswordTest, AnOutputFileThatNeverAppearsEndsEarlyAndLeavesNoFile)
   outputs_.erase("zqpassword -l");
   WriteFile("addon/pass2.txt", "stale secret\n");  // left by an older run
   processes_.on_interpreter = [this, inner = processes_.on_interpreter](const std::string& line) {
-    if (line.rfind("zqpassword -l", 0) == 0) std::filesystem::remove("addon/pass2.txt");
+    if (line.rfind("zqpassword -l", 0) == 0) files_.Remove(AddOnDirectory() + "\\pass2.txt");
     inner(line);
   };
   EXPECT_EQ(session_.GetPassword(), "");
-  EXPECT_EQ(Log(), OnDisk("KTRDatabaseInterface - GetPassword()\n"));
+  EXPECT_EQ(Log(), "KTRDatabaseInterface - GetPassword()\n");
   EXPECT_FALSE(PasswordFilesLeft());
 }
 
@@ -92,19 +93,20 @@ TEST_F(OraclePasswordTest, ToolOutputThatTheInterpreterWouldActOnIsNotPasted) {
 }
 
 TEST_F(OraclePasswordTest, AMissingSettingsFileRaisesBeforeAnyCommand) {
-  std::filesystem::remove("host/config/database.props");
+  files_.Remove(HostDirectory() + "\\config\\database.props");
   EXPECT_THROW(session_.GetPassword(), CKTRException);
   EXPECT_TRUE(processes_.interpreter_lines.empty());
-  EXPECT_EQ(Log(), OnDisk("KTRDatabaseInterface - GetPassword()\n"));
+  EXPECT_EQ(Log(), "KTRDatabaseInterface - GetPassword()\n");
 }
 
 TEST_F(OraclePasswordTest, ADirectoryWithBlanksStaysInOnePiece) {
-  std::filesystem::create_directories("add on dir");
-  const std::string directory = (std::filesystem::current_path() / "add on dir").string();
+  const std::string directory = "C:\\qlx\\add on dir";
+  files_.AddDirectory(directory);
   registry_.SetString(kAddOnKey, "ExtensionBase", directory);
   EXPECT_EQ(session_.GetPassword(), "secret");
   EXPECT_EQ(processes_.interpreter_lines[0], "hostname > \"" + directory + "\\pass1.txt\"");
-  EXPECT_TRUE(std::filesystem::is_empty("add on dir"));
+  EXPECT_FALSE(files_.Exists(directory + "\\pass1.txt"));
+  EXPECT_FALSE(files_.Exists(directory + "\\pass2.txt"));
 }
 
 TEST_F(OraclePasswordTest, TheConnectionStringJoinsUserPasswordAndDataSource) {
@@ -115,10 +117,11 @@ TEST_F(OraclePasswordTest, TheConnectionStringJoinsUserPasswordAndDataSource) {
             "Provider=OraOLEDB.Oracle;User ID=scott;Password=secret;Data Source=ORCL=1");
   EXPECT_EQ(OracleUserName(), "scott");
   EXPECT_EQ(session_.DatabaseName(), "ORCL=1");
-  EXPECT_EQ(Log(), OnDisk("KTRDatabaseInterface - GetOracleDatabaseParameters started\n"
-                          "KTRDatabaseInterface - GetPassword()\n"
-                          "KTRDatabaseInterface - password extracted\n"
-                          "KTRDatabaseInterface - GetOracleDatabaseParameters finished\n"));
+  EXPECT_EQ(Log(),
+            "KTRDatabaseInterface - GetOracleDatabaseParameters started\n"
+            "KTRDatabaseInterface - GetPassword()\n"
+            "KTRDatabaseInterface - password extracted\n"
+            "KTRDatabaseInterface - GetOracleDatabaseParameters finished\n");
 }
 
 TEST_F(OraclePasswordTest, AFileWithoutTheKeysLeavesEmptyPieces) {
@@ -140,8 +143,9 @@ TEST_F(OraclePasswordTest, APasswordWithASemicolonCannotAddAttributes) {
 TEST_F(OraclePasswordTest, AMissingPropertiesFileNeverRunsThePasswordTool) {
   EXPECT_EQ(session_.GetOracleDatabaseParameters(), "");
   EXPECT_TRUE(processes_.interpreter_lines.empty());
-  EXPECT_EQ(Log(), OnDisk("KTRDatabaseInterface - GetOracleDatabaseParameters started\n"
-                          "QLXInstallDir - file not opened\n"));
+  EXPECT_EQ(Log(),
+            "KTRDatabaseInterface - GetOracleDatabaseParameters started\n"
+            "QLXInstallDir - file not opened\n");
 }
 
 struct TimeoutCase {
@@ -180,7 +184,7 @@ TEST_F(SandboxTest, AMissingTimeoutFileIsCreatedWithTheDefaultLine) {
 
 TEST_F(SandboxTest, ATimeoutFileThatCannotBeReadIsLeftAlone) {
   // A directory in the file's place exists but cannot be opened as a file.
-  std::filesystem::create_directory("addon/Query_Timeout.txt");
+  files_.AddDirectory(AddOnDirectory() + "\\Query_Timeout.txt");
   WriteFile("addon/Query_Timeout.txt/keep", "x");
   KTRDatabaseInterface session;
   EXPECT_EQ(session.GetQueryTimeout(), 60);

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "driver/patch_sequence.h"
+#include "driver/run_control.h"
 #include "fakes/sandbox.h"
+#include "host/service_control.h"
 
 namespace qlx::testing {
 namespace {
@@ -40,7 +42,7 @@ class PatchSequenceTest : public SandboxTest {
 TEST_F(PatchSequenceTest, SuccessfulRunLogsNineLinesAndDoesEveryStep) {
   EXPECT_EQ(RunPatch(), 0);
 
-  EXPECT_EQ(Log(), OnDisk(kSuccessfulRun));
+  EXPECT_EQ(Log(), kSuccessfulRun);
   EXPECT_THAT(services_.requests,
               ::testing::ElementsAre("stop OV Quellmark", "wait 30000", "start OV Quellmark"));
   EXPECT_THAT(database_.calls, ::testing::Contains(std::string("Execute ") + kFirstStatement));
@@ -66,16 +68,17 @@ TEST_F(PatchSequenceTest, StatementsRunInOrderAndTheConnectionIsClosedAfterThem)
 TEST_F(PatchSequenceTest, AStoppedServiceIsReportedAndStillStartedAtTheEnd) {
   services_.running["OV Quellmark"] = false;
   RunPatch();
-  EXPECT_EQ(Log(), OnDisk("Updating QLX database...\n"
-                          "Stopping QLX service...ServiceStop failed with error 1062: "
-                          "The service has not been started.\r\n\n"
-                          "Failed\n"
-                          "Starting updation...\n"
-                          "Successfully\n"
-                          "Successfully\n"
-                          "Updating QLX version...Successfully\n"
-                          "Starting QLX service...Successfully\n"
-                          "QLX database updation completed\n\n"));
+  EXPECT_EQ(Log(),
+            "Updating QLX database...\n"
+            "Stopping QLX service...ServiceStop failed with error 1062: "
+            "The service has not been started.\r\n\n"
+            "Failed\n"
+            "Starting updation...\n"
+            "Successfully\n"
+            "Successfully\n"
+            "Updating QLX version...Successfully\n"
+            "Starting QLX service...Successfully\n"
+            "QLX database updation completed\n\n");
   EXPECT_TRUE(services_.running["OV Quellmark"]);
 }
 
@@ -84,33 +87,35 @@ TEST_F(PatchSequenceTest, AMissingServiceFailsBothRequests) {
   RunPatch();
   const std::string entry =
       "failed with error 1060: The specified service does not exist as an installed service.\r\n\n";
-  EXPECT_EQ(Log(), OnDisk("Updating QLX database...\n"
-                          "Stopping QLX service...ServiceStop " +
-                          entry +
-                          "Failed\n"
-                          "Starting updation...\n"
-                          "Successfully\n"
-                          "Successfully\n"
-                          "Updating QLX version...Successfully\n"
-                          "Starting QLX service...ServiceStart " +
-                          entry +
-                          "Failed\n"
-                          "QLX database updation completed\n\n"));
+  EXPECT_EQ(Log(),
+            "Updating QLX database...\n"
+            "Stopping QLX service...ServiceStop " +
+                entry +
+                "Failed\n"
+                "Starting updation...\n"
+                "Successfully\n"
+                "Successfully\n"
+                "Updating QLX version...Successfully\n"
+                "Starting QLX service...ServiceStart " +
+                entry +
+                "Failed\n"
+                "QLX database updation completed\n\n");
 }
 
 TEST_F(PatchSequenceTest, AnUnreachableDatabaseSkipsStatementsAndVersionButStartsTheService) {
   database_.failures.emplace("Open", platform::ComError(platform::kEFail, "Login failed"));
   EXPECT_EQ(RunPatch(), 0);
-  EXPECT_EQ(Log(), OnDisk("Updating QLX database...\n"
-                          "Stopping QLX service...Successfully\n"
-                          "KTRDatabaseInterface - OpenGlobalConnection failed\n"
-                          "OpenGlocalConnection failed.\n"
-                          "Error = 5\n"
-                          "Message = Unknown error 0x80004005\n"
-                          "Description = Login failed\n"
-                          "Failed to open database connection\n"
-                          "Starting QLX service...Successfully\n"
-                          "QLX database updation completed\n\n"));
+  EXPECT_EQ(Log(),
+            "Updating QLX database...\n"
+            "Stopping QLX service...Successfully\n"
+            "KTRDatabaseInterface - OpenGlobalConnection failed\n"
+            "OpenGlocalConnection failed.\n"
+            "Error = 5\n"
+            "Message = Unknown error 0x80004005\n"
+            "Description = Login failed\n"
+            "Failed to open database connection\n"
+            "Starting QLX service...Successfully\n"
+            "QLX database updation completed\n\n");
   EXPECT_EQ(registry_.Text(kAddOnKey, "Build"), "4.2.0.1234");
   EXPECT_TRUE(processes_.hidden_runs.empty());
   EXPECT_TRUE(services_.running["OV Quellmark"]);
@@ -124,14 +129,14 @@ TEST_F(PatchSequenceTest, RejectedStatementsStillLetTheVersionStepRun) {
   const std::string entry =
       "ExecuteQuery failed.\nError = 47\nMessage = IDispatch error #3119\n"
       "Description = duplicate key\nQuery = ";
-  EXPECT_EQ(Log(), OnDisk(std::string("Updating QLX database...\n"
-                                      "Stopping QLX service...Successfully\n"
-                                      "Starting updation...\n") +
-                          entry + kFirstStatement + "\nFailed\n" + entry + kSecondStatement +
-                          "\nFailed\n"
-                          "Updating QLX version...Successfully\n"
-                          "Starting QLX service...Successfully\n"
-                          "QLX database updation completed\n\n"));
+  EXPECT_EQ(Log(), std::string("Updating QLX database...\n"
+                               "Stopping QLX service...Successfully\n"
+                               "Starting updation...\n") +
+                       entry + kFirstStatement + "\nFailed\n" + entry + kSecondStatement +
+                       "\nFailed\n"
+                       "Updating QLX version...Successfully\n"
+                       "Starting QLX service...Successfully\n"
+                       "QLX database updation completed\n\n");
   EXPECT_EQ(registry_.Text(kAddOnKey, "Build"), "4.3.1");
 }
 
@@ -142,7 +147,7 @@ TEST_F(PatchSequenceTest, AMissingBuildValueStopsTheVersionStepAtOnce) {
   registry_.SetString(kAddOnKey, "Version", "4.2.0");
   registry_.SetString(kUninstallKey, "DisplayVersion", "4.2.0");
   RunPatch();
-  EXPECT_THAT(Log(), ::testing::HasSubstr(OnDisk("Updating QLX version...Failed\n")));
+  EXPECT_THAT(Log(), ::testing::HasSubstr("Updating QLX version...Failed\n"));
   EXPECT_EQ(registry_.Text(kAddOnKey, "Version"), "4.2.0");
   EXPECT_EQ(registry_.Text(kUninstallKey, "DisplayVersion"), "4.2.0");
   EXPECT_TRUE(processes_.hidden_runs.empty());
@@ -151,29 +156,30 @@ TEST_F(PatchSequenceTest, AMissingBuildValueStopsTheVersionStepAtOnce) {
 TEST_F(PatchSequenceTest, AFailingToolRefreshFailsTheVersionStep) {
   processes_.on_run = [](const std::string&) { return platform::ProgramOutcome{false, 1}; };
   RunPatch();
-  EXPECT_THAT(Log(), ::testing::HasSubstr(OnDisk("Updating QLX version...Failed\n"
-                                                 "Starting QLX service...Successfully\n")));
+  EXPECT_THAT(Log(), ::testing::HasSubstr("Updating QLX version...Failed\n"
+                                          "Starting QLX service...Successfully\n"));
 }
 
 TEST_F(PatchSequenceTest, AMissingSettingsFileAbortsTheConnectionButNotTheRun) {
-  std::filesystem::remove("host/config/database.props");
+  files_.Remove(HostDirectory() + "\\config\\database.props");
   EXPECT_EQ(RunPatch(), 0);
-  EXPECT_EQ(Log(), OnDisk("Updating QLX database...\n"
-                          "Stopping QLX service...Successfully\n"
-                          "KTRDatabaseInterface - OpenGlobalConnection aborted (code 5, error 2)\n"
-                          "Failed to open database connection\n"
-                          "Starting QLX service...Successfully\n"
-                          "QLX database updation completed\n\n"));
+  EXPECT_EQ(Log(),
+            "Updating QLX database...\n"
+            "Stopping QLX service...Successfully\n"
+            "KTRDatabaseInterface - OpenGlobalConnection aborted (code 5, error 2)\n"
+            "Failed to open database connection\n"
+            "Starting QLX service...Successfully\n"
+            "QLX database updation completed\n\n");
   EXPECT_TRUE(services_.running["OV Quellmark"]);
 }
 
 TEST_F(PatchSequenceTest, ComThatCannotBeUsedAbortsTheConnectionButNotTheRun) {
   database_.com_usable = false;
   RunPatch();
-  EXPECT_THAT(Log(), ::testing::HasSubstr(OnDisk(
+  EXPECT_THAT(Log(), ::testing::HasSubstr(
                          "KTRDatabaseInterface - OpenGlobalConnection aborted (code 6, error 0)\n"
                          "Failed to open database connection\n"
-                         "Starting QLX service...Successfully\n")));
+                         "Starting QLX service...Successfully\n"));
 }
 
 TEST_F(PatchSequenceTest, AnExceptionInAStepFailsOnlyThatStep) {
@@ -184,11 +190,11 @@ TEST_F(PatchSequenceTest, AnExceptionInAStepFailsOnlyThatStep) {
   expected.replace(expected.find(stopped), stopped.size(),
                    "Stopping QLX service...QLXPatch - ServiceStop aborted (service manager gone)\n"
                    "Failed\n");
-  EXPECT_EQ(Log(), OnDisk(expected));
+  EXPECT_EQ(Log(), expected);
 }
 
 TEST_F(PatchSequenceTest, AnUnwritableLogChangesNothingButTheLog) {
-  std::filesystem::create_directory("QLX_patch.log");  // cannot be opened as a file
+  files_.AddDirectory("QLX_patch.log");  // cannot be opened as a file
   EXPECT_EQ(RunPatch(), 0);
   EXPECT_EQ(registry_.Text(kAddOnKey, "Build"), "4.3.1");
   EXPECT_TRUE(services_.running["OV Quellmark"]);
@@ -198,7 +204,38 @@ TEST_F(PatchSequenceTest, AnUnwritableLogChangesNothingButTheLog) {
 TEST_F(PatchSequenceTest, ASecondRunAppendsBehindTheFirst) {
   RunPatch();
   RunPatch();
-  EXPECT_EQ(Log(), OnDisk(std::string(kSuccessfulRun) + kSuccessfulRun));
+  EXPECT_EQ(Log(), std::string(kSuccessfulRun) + kSuccessfulRun);
+}
+
+// An interruption, handled on its own thread in the program, cleans up and
+// starts the service unless the sequence already asked for it; only the first
+// one counts.
+TEST_F(SandboxTest, AnInterruptionRemovesThePasswordFilesAndStartsTheServiceOnce) {
+  const struct {
+    bool sequence_started_the_service;
+    const char* log;
+  } cases[] = {
+      {false, "QLXPatch - Run interrupted (SIGTERM)\nStarting QLX service...Successfully\n"},
+      {true, "Starting QLX service...Successfully\nQLXPatch - Run interrupted (SIGTERM)\n"},
+  };
+  for (const auto& c : cases) {
+    files_.Remove("QLX_patch.log");
+    services_.running["OV Quellmark"] = false;
+    services_.requests.clear();
+    WriteFile("addon/pass1.txt", "KEY\n");
+    WriteFile("addon/pass2.txt", "secret\n");
+    RunControl run;
+    run.Begin();
+    if (c.sequence_started_the_service) run.StartService(kStopPendingLimit);
+    run.Interrupt("SIGTERM");
+    run.Interrupt("SIGINT");  // ignored
+    EXPECT_EQ(Log(), c.log);
+    EXPECT_EQ(services_.requests.front(),
+              c.sequence_started_the_service ? "wait 30000" : "wait 3000");
+    EXPECT_EQ(services_.requests.size(), 2u) << "one start request";
+    EXPECT_TRUE(services_.running["OV Quellmark"]);
+    EXPECT_FALSE(FileExists("addon/pass1.txt") || FileExists("addon/pass2.txt"));
+  }
 }
 
 }  // namespace

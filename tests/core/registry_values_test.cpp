@@ -21,7 +21,7 @@ class RegistryValuesTest : public ::testing::Test {
   Bytes Stored(const std::string& name) { return registry_.Get(kKey, name)->bytes; }
 
   FakeRegistry registry_;
-  platform::ScopedFacilities facilities_{{&registry_, nullptr, nullptr, nullptr, nullptr}};
+  platform::ScopedFacilities facilities_{{&registry_, nullptr, nullptr, nullptr, nullptr, nullptr}};
 };
 
 TEST_F(RegistryValuesTest, UnreadableValuesReadAsOneBlank) {

@@ -14,6 +14,7 @@ import shutil
 import sqlite3
 import subprocess
 import tempfile
+import time
 from pathlib import Path
 
 SERVICE = "OV Quellmark"
@@ -25,11 +26,19 @@ UNINSTALL_KEY = (r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion"
 SCHEMA = ("CREATE TABLE Supported_Servers (Model_Name TEXT PRIMARY KEY, Model_Support TEXT, "
           "Max_Processors INTEGER, Hyper_Threading_Support INTEGER)")
 
+# A tool told to hang on an option (a file "hang-<tool><option>") leaves its
+# process id in "hanging.pid" and sleeps, still holding its output file.
+HANG = """if [ -e "{root}/hang-$(basename "$0")$1" ]; then
+  echo $$ > "{root}/hanging.pid"
+  exec sleep 300
+fi
+"""
+
 ZQTOOL = """#!/bin/sh
 # Records its arguments, one per line, and exits with the chosen code.
 printf '%s\\n' "$@" >> "{root}/zqtool.calls"
 echo "zqtool output $1"
-exit $(cat "{root}/zqtool.exit" 2>/dev/null || echo 0)
+""" + HANG + """exit $(cat "{root}/zqtool.exit" 2>/dev/null || echo 0)
 """
 
 ZQPASSWORD = """#!/bin/sh
@@ -42,7 +51,7 @@ case "$1" in
   -e) printf '{key_prefix}KEY-%s\\r\\n' "$2" ;;
   -l) cat "{root}/password" ;;
 esac
-"""
+""" + HANG
 
 
 def reg_string(text):
@@ -148,6 +157,27 @@ class Sandbox:
         self.lay_out()
         return subprocess.run([self.binary, *arguments], cwd=self.work, env=self.environment(),
                               capture_output=True, timeout=120)
+
+    def start(self):
+        """Starts the patch in the background. Its output goes to files, not
+        pipes, since a hanging tool would hold a pipe open."""
+        self.lay_out()
+        with open(self.root / "stdout", "wb") as out, open(self.root / "stderr", "wb") as err:
+            return subprocess.Popen([self.binary], cwd=self.work, env=self.environment(),
+                                    stdout=out, stderr=err)
+
+    def hang(self, tool, option):
+        (self.root / f"hang-{tool}{option}").touch()
+
+    def hanging_tool(self, timeout=20):
+        """The process id of the tool that hangs, once it does."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            text = (self.root / "hanging.pid").read_text() if (self.root / "hanging.pid").exists() else ""
+            if text.strip():
+                return int(text)
+            time.sleep(0.05)
+        raise AssertionError("no tool hung")
 
     # --- what the run left ------------------------------------------------
     def log(self):

@@ -1,6 +1,7 @@
 """The native program, run once in a sandbox host, judged by what it leaves."""
 
 import os
+import signal
 import sys
 import unittest
 from pathlib import Path
@@ -100,6 +101,28 @@ class FullRun(PatchTestCase):
 
 
 class ServiceStates(PatchTestCase):
+    def test_an_interruption_while_a_tool_hangs_starts_the_service_again(self):
+        for sig, tool, option in ((signal.SIGINT, "zqtool", "-r"), (signal.SIGTERM, "zqtool", "-r"),
+                                  (signal.SIGINT, "zqpassword", "-l"),
+                                  (signal.SIGTERM, "zqpassword", "-l")):
+            with self.subTest(signal=sig.name, tool=tool):
+                box = Sandbox(BINARY).use_sqlite()
+                self.addCleanup(box.remove)
+                box.db_type = "Oracle" if tool == "zqpassword" else "SQLServer"
+                box.hang(tool, option)
+                patch = box.start()
+                hanging = box.hanging_tool()
+                os.kill(patch.pid, sig)
+                patch.wait(timeout=30)
+                os.kill(hanging, signal.SIGKILL)  # nothing of the patch's kills it
+                self.assertEqual(patch.returncode, -sig)
+                self.assertTrue(box.log().endswith(
+                    f"QLXPatch - Run interrupted ({sig.name})\n"
+                    "Starting QLX service...Successfully\n"), box.log())
+                self.assertEqual(box.service_state(), "running")
+                self.assertEqual(sorted(box.addon.glob("pass*.txt")), [])
+
+
     def test_a_stopped_service_is_reported_and_started(self):
         self.box.services["OV Quellmark"] = "stopped"
         self.run_patch()

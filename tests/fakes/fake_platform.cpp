@@ -13,7 +13,19 @@ std::string Folded(std::string text) {
   return text;
 }
 
+// True when the plan, if there is one, fails this call.
+bool Injected(FaultPlan* plan, const std::string& call) { return plan && plan->Fails(call); }
+
+constexpr uint32_t kAccessDenied = 5;
+constexpr int32_t kEFail = static_cast<int32_t>(0x80004005);
+
 }  // namespace
+
+bool FaultPlan::Fails(const std::string& call) {
+  if (++calls != fail_at) return false;
+  failed_call = call;
+  return true;
+}
 
 class FakeRegistryKey : public platform::RegistryKey {
  public:
@@ -21,13 +33,14 @@ class FakeRegistryKey : public platform::RegistryKey {
       : registry_(registry), values_(values) {}
 
   std::optional<platform::RegistryData> QueryValue(const std::string& name) override {
+    if (Injected(registry_.faults, "query " + name)) return std::nullopt;
     const auto found = values_.find(Folded(name));
     if (found == values_.end()) return std::nullopt;
     return found->second;
   }
 
   bool SetValue(const std::string& name, const platform::RegistryData& data) override {
-    if (registry_.refuse_writes) return false;
+    if (Injected(registry_.faults, "set " + name) || registry_.refuse_writes) return false;
     ++registry_.writes;
     values_[Folded(name)] = data;
     return true;
@@ -41,6 +54,7 @@ class FakeRegistryKey : public platform::RegistryKey {
 std::unique_ptr<platform::RegistryKey> FakeRegistry::OpenLocalMachineKey(
     const std::string& path, platform::KeyAccess access) {
   opened_with.push_back(access);
+  if (Injected(faults, "open key " + path)) return nullptr;
   const auto found = keys_.find(Folded(path));
   if (found == keys_.end()) return nullptr;
   return std::make_unique<FakeRegistryKey>(*this, found->second);
@@ -89,6 +103,7 @@ class FakeService : public platform::Service {
 
   uint32_t Stop() override {
     services_.requests.push_back("stop " + name_);
+    if (Injected(services_.faults, "stop " + name_)) return kAccessDenied;
     bool& running = services_.running[name_];
     if (!running) return kServiceNotActive;
     running = false;
@@ -98,6 +113,7 @@ class FakeService : public platform::Service {
 
   uint32_t Start() override {
     services_.requests.push_back("start " + name_);
+    if (Injected(services_.faults, "start " + name_)) return kAccessDenied;
     bool& running = services_.running[name_];
     if (running || services_.stop_pending_at_start) return kServiceAlreadyRunning;
     running = true;
@@ -106,6 +122,8 @@ class FakeService : public platform::Service {
 
   void WaitWhileStopPending(std::chrono::milliseconds limit) override {
     services_.requests.push_back("wait " + std::to_string(limit.count()));
+    // A failed wait returns at once, with the stop perhaps still under way.
+    if (Injected(services_.faults, "wait")) return;
     services_.stop_pending_at_start = false;
   }
 
@@ -120,6 +138,10 @@ class FakeServiceManager : public platform::ServiceManager {
 
   std::unique_ptr<platform::Service> OpenNamedService(const std::string& name,
                                                       uint32_t* error) override {
+    if (Injected(services_.faults, "open service " + name)) {
+      *error = kAccessDenied;
+      return nullptr;
+    }
     if (services_.running.count(name) == 0) {
       *error = kServiceDoesNotExist;
       return nullptr;
@@ -134,6 +156,10 @@ class FakeServiceManager : public platform::ServiceManager {
 }  // namespace
 
 std::unique_ptr<platform::ServiceManager> FakeServices::OpenManager(uint32_t* error) {
+  if (Injected(faults, "open manager")) {
+    *error = kAccessDenied;
+    return nullptr;
+  }
   if (manager_error != 0) {
     *error = manager_error;
     return nullptr;
@@ -143,11 +169,14 @@ std::unique_ptr<platform::ServiceManager> FakeServices::OpenManager(uint32_t* er
 
 platform::ProgramOutcome FakeProcesses::RunHidden(const std::string& command_line) {
   hidden_runs.push_back(command_line);
+  if (Injected(faults, "run " + command_line)) return platform::ProgramOutcome{true, 2};
   return on_run ? on_run(command_line) : platform::ProgramOutcome{};
 }
 
 void FakeProcesses::RunCommandInterpreter(const std::string& line) {
   interpreter_lines.push_back(line);
+  // An interpreter that cannot be started carries out nothing.
+  if (Injected(faults, "interpret " + line)) return;
   if (on_interpreter) on_interpreter(line);
 }
 
@@ -162,7 +191,10 @@ class FakeRecordset : public platform::Recordset {
     --database_.live_recordsets;
     database_.calls.push_back("release recordset");
   }
-  void Close() override { database_.calls.push_back("close recordset"); }
+  void Close() override {
+    database_.calls.push_back("close recordset");
+    if (Injected(database_.faults, "close recordset")) throw platform::ComError(kEFail);
+  }
 
  private:
   FakeDatabase& database_;
@@ -202,6 +234,7 @@ class FakeConnection : public platform::Connection {
  private:
   void Call(const std::string& name) {
     database_.calls.push_back(name);
+    if (Injected(database_.faults, name)) throw platform::ComError(kEFail, "injected fault");
     FailIfTold(name);
   }
   void FailIfTold(const std::string& name) {
@@ -216,19 +249,160 @@ class FakeConnection : public platform::Connection {
 
 bool FakeDatabase::InitializeCom() {
   calls.push_back("InitializeCom");
-  return com_usable;
+  return !Injected(faults, "InitializeCom") && com_usable;
 }
 
 std::unique_ptr<platform::Connection> FakeDatabase::CreateConnection() {
   calls.push_back("CreateConnection");
-  if (!can_create) return nullptr;
+  if (Injected(faults, "CreateConnection") || !can_create) return nullptr;
   return std::make_unique<FakeConnection>(*this);
 }
 
 std::optional<std::string> FakeMessages::Text(uint32_t code) {
+  if (Injected(faults, "message " + std::to_string(code))) return std::nullopt;
   const auto found = texts.find(code);
   if (found == texts.end()) return std::nullopt;
   return found->second;
+}
+
+namespace {
+
+constexpr uint32_t kFileNotFound = 2;
+constexpr uint32_t kPathNotFound = 3;
+
+bool IsAbsolute(const std::string& path) {
+  return (path.size() >= 2 && path[1] == ':') || (!path.empty() && path[0] == '\\');
+}
+
+std::string ParentOf(const std::string& key) {
+  const std::string::size_type separator = key.rfind('\\');
+  return separator == std::string::npos ? std::string() : key.substr(0, separator);
+}
+
+// What a text-mode read gives of the bytes: CR LF as LF, up to a Ctrl-Z.
+std::string TextModeView(const std::string& bytes) {
+  std::string text;
+  for (std::size_t i = 0; i < bytes.size() && bytes[i] != '\x1A'; ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+    text.push_back(bytes[i]);
+  }
+  return text;
+}
+
+}  // namespace
+
+class FakeFile : public platform::File {
+ public:
+  FakeFile(FakeFiles& files, std::string key, std::string readable)
+      : files_(files), key_(std::move(key)), readable_(std::move(readable)) {}
+  ~FakeFile() override { Commit(); }
+
+  bool ReadLine(int buffer_size, std::string* line) override {
+    if (Injected(files_.faults, "read " + key_) || position_ >= readable_.size()) return false;
+    const std::size_t most = static_cast<std::size_t>(buffer_size - 1);
+    std::size_t end = position_;
+    while (end < readable_.size() && end - position_ < most && readable_[end++] != '\n') {
+    }
+    *line = readable_.substr(position_, end - position_);
+    line->resize(std::min(line->size(), line->find('\0')));  // as strlen sees it
+    position_ = end;
+    return true;
+  }
+
+  bool Write(const std::string& text) override {
+    if (Injected(files_.faults, "write " + key_)) return false;
+    pending_ += text.substr(0, text.find('\0'));
+    return true;
+  }
+
+  bool Flush() override {
+    if (Injected(files_.faults, "flush " + key_)) return false;
+    Commit();
+    return true;
+  }
+
+ private:
+  void Commit() {
+    if (!pending_.empty()) files_.files_[key_] += pending_;
+    pending_.clear();
+  }
+
+  FakeFiles& files_;
+  std::string key_;
+  std::string readable_;
+  std::size_t position_ = 0;
+  std::string pending_;
+};
+
+std::string FakeFiles::Key(const std::string& path) const {
+  return Folded(IsAbsolute(path) ? path : current_directory + "\\" + path);
+}
+
+uint32_t FakeFiles::CheckFilePath(const std::string& key) const {
+  if (directories_.count(key)) return kAccessDenied;
+  if (!directories_.count(ParentOf(key))) return kPathNotFound;
+  return 0;
+}
+
+std::unique_ptr<platform::File> FakeFiles::Open(const std::string& path, const char* mode,
+                                                uint32_t* error) {
+  const std::string key = Key(path);
+  const std::string how(mode);
+  uint32_t code = Injected(faults, "open " + how + " " + key) ? kAccessDenied : CheckFilePath(key);
+  const auto found = files_.find(key);
+  if (code == 0 && how == "r" && found == files_.end()) code = kFileNotFound;
+  if (code == 0 && how != "r" && read_only_.count(key)) code = kAccessDenied;
+  if (code != 0) {
+    if (error) *error = code;
+    return nullptr;
+  }
+  if (how == "r") return std::make_unique<FakeFile>(*this, key, TextModeView(found->second));
+  if (how == "w" || found == files_.end()) files_[key].clear();
+  return std::make_unique<FakeFile>(*this, key, "");
+}
+
+bool FakeFiles::Remove(const std::string& path) {
+  const std::string key = Key(path);
+  if (Injected(faults, "remove " + key) || read_only_.count(key)) return false;
+  return files_.erase(key) > 0;
+}
+
+uint32_t FakeFiles::CopyReplacing(const std::string& from, const std::string& to) {
+  const std::string source = Key(from);
+  const std::string target = Key(to);
+  if (Injected(faults, "copy " + source + " " + target)) return kAccessDenied;
+  if (const uint32_t code = CheckFilePath(source)) return code;
+  const auto found = files_.find(source);
+  if (found == files_.end()) return kFileNotFound;
+  if (const uint32_t code = CheckFilePath(target)) return code;
+  if (read_only_.count(target)) return kAccessDenied;
+  files_[target] = found->second;
+  return 0;
+}
+
+void FakeFiles::AddDirectory(const std::string& path) {
+  for (std::string key = Key(path); !key.empty(); key = ParentOf(key)) directories_.insert(key);
+}
+
+void FakeFiles::Put(const std::string& path, const std::string& content) {
+  const std::string key = Key(path);
+  directories_.erase(key);
+  AddDirectory(ParentOf(key));
+  files_[key] = content;
+}
+
+std::optional<std::string> FakeFiles::Get(const std::string& path) const {
+  const auto found = files_.find(Key(path));
+  if (found == files_.end()) return std::nullopt;
+  return found->second;
+}
+
+void FakeFiles::MakeReadOnly(const std::string& path) { read_only_.insert(Key(path)); }
+
+std::vector<std::string> FakeFiles::Paths() const {
+  std::vector<std::string> paths;
+  for (const auto& file : files_) paths.push_back(file.first);
+  return paths;
 }
 
 }  // namespace qlx::testing

@@ -6,16 +6,32 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/database.h"
+#include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/system_messages.h"
 
 namespace qlx::testing {
+
+// "Fail the Nth facility call": every fake that is given the plan counts its
+// calls in it, and the call whose number is fail_at fails the way that call
+// can really fail (an error code, a null handle, a false result, or a
+// ComError thrown by the database).
+class FaultPlan {
+ public:
+  // Counts the call; true when it is the one to fail.
+  bool Fails(const std::string& call);
+
+  int fail_at = 0;  // 0: nothing fails
+  int calls = 0;
+  std::string failed_call;  // empty until the fault is reached
+};
 
 // HKEY_LOCAL_MACHINE in memory; key paths and value names compare
 // case-insensitively, as in the registry.
@@ -36,6 +52,7 @@ class FakeRegistry : public platform::Registry {
 
   bool refuse_writes = false;
   int writes = 0;
+  FaultPlan* faults = nullptr;
 
  private:
   using Values = std::map<std::string, platform::RegistryData>;
@@ -53,6 +70,7 @@ class FakeServices : public platform::Services {
   bool stop_pending_at_start = false;   // the service is still stopping when started
   bool throw_on_stop = false;           // the stop request raises an exception
   std::vector<std::string> requests;    // "stop <name>", "wait <ms>", "start <name>"
+  FaultPlan* faults = nullptr;
 };
 
 // Records every child and command line; what they do and return is scripted.
@@ -67,6 +85,7 @@ class FakeProcesses : public platform::Processes {
   std::function<platform::ProgramOutcome(const std::string&)> on_run;
   // Carries out a command-interpreter line (e.g. writes the redirected file).
   std::function<void(const std::string&)> on_interpreter;
+  FaultPlan* faults = nullptr;
 };
 
 // A database that records the calls made on it and fails the ones it is told to.
@@ -86,6 +105,7 @@ class FakeDatabase : public platform::DatabaseDriver {
   long command_timeout = 0;
   int live_connections = 0;
   int live_recordsets = 0;
+  FaultPlan* faults = nullptr;
 };
 
 // Fixed texts for the codes a test names; none for the others.
@@ -93,6 +113,45 @@ class FakeMessages : public platform::MessageTable {
  public:
   std::optional<std::string> Text(uint32_t code) override;
   std::map<uint32_t, std::string> texts;
+  FaultPlan* faults = nullptr;
+};
+
+// A Windows file system in memory. Paths compare case-insensitively, and a
+// relative path lies in current_directory. Files opened with "r" read in text
+// mode (CR LF as LF, Ctrl-Z ends the file); what is written stays as written.
+// Writes reach the file when flushed or closed.
+class FakeFiles : public platform::Files {
+ public:
+  std::unique_ptr<platform::File> Open(const std::string& path, const char* mode,
+                                       uint32_t* error) override;
+  bool Remove(const std::string& path) override;
+  uint32_t CopyReplacing(const std::string& from, const std::string& to) override;
+
+  // Makes the directory and its parents.
+  void AddDirectory(const std::string& path);
+  // Writes a file, making its directory.
+  void Put(const std::string& path, const std::string& content);
+  std::optional<std::string> Get(const std::string& path) const;
+  bool Exists(const std::string& path) const { return Get(path).has_value(); }
+  // Files and directories that refuse to be written, replaced or deleted.
+  void MakeReadOnly(const std::string& path);
+  // Every file's path, as kept (folded, absolute).
+  std::vector<std::string> Paths() const;
+
+  std::string current_directory = "C:\\work";
+  FaultPlan* faults = nullptr;
+
+ private:
+  friend class FakeFile;
+  // The folded absolute form of a path, by which it is kept.
+  std::string Key(const std::string& path) const;
+  // 0, or the code of why the path cannot name a file: 3 without its directory,
+  // 5 for a directory.
+  uint32_t CheckFilePath(const std::string& key) const;
+
+  std::map<std::string, std::string> files_;
+  std::set<std::string> directories_;
+  std::set<std::string> read_only_;
 };
 
 }  // namespace qlx::testing

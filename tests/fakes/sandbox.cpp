@@ -1,77 +1,53 @@
 #include "fakes/sandbox.h"
 
-#include <fstream>
-#include <random>
-#include <sstream>
+#include <algorithm>
 
 namespace qlx::testing {
 namespace {
 
-std::filesystem::path MakeTemporaryDirectory() {
-  std::random_device random;
-  const auto base = std::filesystem::temp_directory_path();
-  for (;;) {
-    auto candidate = base / ("qlx-test-" + std::to_string(random()));
-    if (std::filesystem::create_directory(candidate)) return candidate;
-  }
+constexpr char kRoot[] = "C:\\qlx";
+
+std::string PathBelowRoot(std::string relative_path) {
+  std::replace(relative_path.begin(), relative_path.end(), '/', '\\');
+  return std::string(kRoot) + "\\" + relative_path;
 }
 
 }  // namespace
 
-void SandboxTest::SetUp() {
-  root_ = MakeTemporaryDirectory();
-  std::filesystem::create_directories(root_ / "host" / "config");
-  std::filesystem::create_directories(root_ / "host" / "Tools");
-  std::filesystem::create_directories(root_ / "addon");
-  previous_directory_ = std::filesystem::current_path();
-  std::filesystem::current_path(root_);
-
-  registry_.SetString(kHostKey, "InstallPath", HostDirectory());
-  registry_.SetString(kAddOnKey, "ExtensionBase", AddOnDirectory());
-  registry_.SetString(kAddOnKey, "Build", "4.2.0.1234");
-  registry_.SetString(kAddOnKey, "Version", "4.2.0");
-  registry_.SetString(kUninstallKey, "DisplayVersion", "4.2.0");
-  services_.running["OV Quellmark"] = true;
-
-  facilities_ = std::make_unique<platform::ScopedFacilities>(
-      platform::Facilities{&registry_, &services_, &processes_, &database_, &messages_});
-}
-
-void SandboxTest::TearDown() {
-  facilities_.reset();
-  std::filesystem::current_path(previous_directory_);
-  std::error_code ignored;
-  std::filesystem::remove_all(root_, ignored);
-}
-
-void SandboxTest::WriteFile(const std::string& relative_path, const std::string& content) {
-  const std::filesystem::path path = root_ / relative_path;
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-bool SandboxTest::FileExists(const std::string& relative_path) const {
-  return std::filesystem::exists(root_ / relative_path);
-}
-
-std::string SandboxTest::ReadFile(const std::string& relative_path) const {
-  std::ifstream file(root_ / relative_path, std::ios::binary);
-  std::ostringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
-std::string SandboxTest::OnDisk(const std::string& text) {
-#ifdef _WIN32
-  std::string converted;
-  for (char c : text) {
-    if (c == '\n') converted += '\r';
-    converted += c;
+FakeHost::FakeHost()
+    : facilities_(
+          platform::Facilities{&registry, &services, &processes, &database, &messages, &files}) {
+  files.current_directory = kRoot;
+  for (const char* directory : {"host\\config", "host\\Tools", "addon"}) {
+    files.AddDirectory(PathBelowRoot(directory));
   }
-  return converted;
-#else
-  return text;
-#endif
+  registry.SetString(kHostKey, "InstallPath", HostDirectory());
+  registry.SetString(kAddOnKey, "ExtensionBase", AddOnDirectory());
+  registry.SetString(kAddOnKey, "Build", "4.2.0.1234");
+  registry.SetString(kAddOnKey, "Version", "4.2.0");
+  registry.SetString(kUninstallKey, "DisplayVersion", "4.2.0");
+  services.running["OV Quellmark"] = true;
+}
+
+void FakeHost::InjectFaults(FaultPlan& plan) {
+  registry.faults = &plan;
+  services.faults = &plan;
+  processes.faults = &plan;
+  database.faults = &plan;
+  messages.faults = &plan;
+  files.faults = &plan;
+}
+
+void FakeHost::WriteFile(const std::string& relative_path, const std::string& content) {
+  files.Put(PathBelowRoot(relative_path), content);
+}
+
+bool FakeHost::FileExists(const std::string& relative_path) const {
+  return files.Exists(PathBelowRoot(relative_path));
+}
+
+std::string FakeHost::ReadFile(const std::string& relative_path) const {
+  return files.Get(PathBelowRoot(relative_path)).value_or("");
 }
 
 }  // namespace qlx::testing

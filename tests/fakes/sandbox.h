@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -16,39 +15,63 @@ constexpr char kAddOnKey[] = "SOFTWARE\\OV\\Quellmark";
 constexpr char kUninstallKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OV Quellmark_is1";
 
-// A host installation in a temporary directory, which is also the current
-// directory, with every platform facility faked: the registry names the
-// host's ("host") and the add-on's ("addon") directories and holds the three
-// version values; the service "OV Quellmark" is running.
-class SandboxTest : public ::testing::Test {
- protected:
-  void SetUp() override;
-  void TearDown() override;
+// A host installation with every platform facility faked, in force while the
+// object lives: the registry names the host's ("C:\qlx\host") and the
+// add-on's ("C:\qlx\addon") directories and holds the three version values,
+// the service "OV Quellmark" is running, and the current directory is C:\qlx.
+class FakeHost {
+ public:
+  FakeHost();
+  FakeHost(const FakeHost&) = delete;
+  FakeHost& operator=(const FakeHost&) = delete;
 
-  // Writes a file below the sandbox ("host/config/database.props").
+  // Hands the plan to every fake, so that its Nth call fails.
+  void InjectFaults(FaultPlan& plan);
+
+  // A file below C:\qlx, named with slashes ("host/config/database.props").
   void WriteFile(const std::string& relative_path, const std::string& content);
   bool FileExists(const std::string& relative_path) const;
+  // The file's content, or "" when there is none.
   std::string ReadFile(const std::string& relative_path) const;
-
-  // The log's bytes as they are on disk.
   std::string Log() const { return ReadFile("QLX_patch.log"); }
-  // The bytes the log holds for entries written as the text ("\n" becomes
-  // the platform's line end).
-  static std::string OnDisk(const std::string& text);
 
-  std::string HostDirectory() const { return (root_ / "host").string(); }
-  std::string AddOnDirectory() const { return (root_ / "addon").string(); }
+  static std::string HostDirectory() { return "C:\\qlx\\host"; }
+  static std::string AddOnDirectory() { return "C:\\qlx\\addon"; }
 
-  FakeRegistry registry_;
-  FakeServices services_;
-  FakeProcesses processes_;
-  FakeDatabase database_;
-  FakeMessages messages_;
+  FakeRegistry registry;
+  FakeServices services;
+  FakeProcesses processes;
+  FakeDatabase database;
+  FakeMessages messages;
+  FakeFiles files;
 
  private:
-  std::filesystem::path root_;
-  std::filesystem::path previous_directory_;
-  std::unique_ptr<platform::ScopedFacilities> facilities_;
+  platform::ScopedFacilities facilities_;
+};
+
+// A test on a fresh FakeHost, its parts under the names the tests use.
+class SandboxTest : public ::testing::Test {
+ protected:
+  void WriteFile(const std::string& relative_path, const std::string& content) {
+    host_.WriteFile(relative_path, content);
+  }
+  bool FileExists(const std::string& relative_path) const {
+    return host_.FileExists(relative_path);
+  }
+  std::string ReadFile(const std::string& relative_path) const {
+    return host_.ReadFile(relative_path);
+  }
+  std::string Log() const { return host_.Log(); }
+  static std::string HostDirectory() { return FakeHost::HostDirectory(); }
+  static std::string AddOnDirectory() { return FakeHost::AddOnDirectory(); }
+
+  FakeHost host_;
+  FakeRegistry& registry_ = host_.registry;
+  FakeServices& services_ = host_.services;
+  FakeProcesses& processes_ = host_.processes;
+  FakeDatabase& database_ = host_.database;
+  FakeMessages& messages_ = host_.messages;
+  FakeFiles& files_ = host_.files;
 };
 
 }  // namespace qlx::testing

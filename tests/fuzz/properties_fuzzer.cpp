@@ -3,35 +3,18 @@
 // below.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <random>
 #include <string>
 
 #include "config/properties_file.h"
 #include "database/ktr_database_interface.h"
 #include "fakes/fake_platform.h"
-#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace {
 
-std::filesystem::path ScratchDirectory() {
-  static const std::filesystem::path directory = [] {
-    std::random_device random;
-    auto path = std::filesystem::temp_directory_path() / ("qlx-fuzz-" + std::to_string(random()));
-    std::filesystem::create_directories(path);
-    return path;
-  }();
-  return directory;
-}
-
-void WriteBytes(const std::filesystem::path& path, const uint8_t* data, size_t size) {
-  const qlx::platform::UniqueFile file(std::fopen(path.c_str(), "wb"));
-  if (!file) std::abort();
-  std::fwrite(data, 1, size, file.get());
-}
+constexpr char kAddOnDirectory[] = "C:\\addon";
+constexpr char kTimeoutFile[] = "C:\\addon\\Query_Timeout.txt";
 
 void ScanAll(const std::string& path) {
   qlx::ScanPropertiesFile(path, [](const std::string& key, const std::string& value) {
@@ -46,17 +29,17 @@ void ScanAll(const std::string& path) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static qlx::testing::FakeRegistry registry;
+  static qlx::testing::FakeFiles files;
   static qlx::platform::ScopedFacilities facilities(
-      qlx::platform::Facilities{&registry, nullptr, nullptr, nullptr, nullptr});
-  const std::filesystem::path directory = ScratchDirectory();
-  registry.SetString("SOFTWARE\\OV\\Quellmark", "ExtensionBase", directory.string());
+      qlx::platform::Facilities{&registry, nullptr, nullptr, nullptr, nullptr, &files});
+  registry.SetString("SOFTWARE\\OV\\Quellmark", "ExtensionBase", kAddOnDirectory);
 
-  WriteBytes(directory / "Query_Timeout.txt", data, size);
-  ScanAll((directory / "Query_Timeout.txt").string());
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  files.Put(kTimeoutFile, text);
+  ScanAll(kTimeoutFile);
   qlx::KTRDatabaseInterface session;
   if (session.GetQueryTimeout() <= 0) std::abort();
 
-  const std::string text(reinterpret_cast<const char*>(data), size);
   if (qlx::ParseDigits(text) < 0) std::abort();
   return 0;
 }

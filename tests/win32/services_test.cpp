@@ -5,6 +5,9 @@
 #include <chrono>
 #include <string>
 
+#include "driver/run_control.h"
+#include "platform/interruption.h"
+#include "platform/win32/interruption.h"
 #include "win32_test_support.h"
 
 namespace qlx::platform {
@@ -35,7 +38,7 @@ class ServicesTest : public ::testing::Test {
     manager_.reset(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_TRUE(manager_) << GetLastError();
     const std::string command_line = TestServiceCommandLine();
-    service_.reset(CreateServiceA(manager_.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS,
+    service_.reset(CreateServiceA(manager_.get(), name_, name_, SERVICE_ALL_ACCESS,
                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                                   SERVICE_ERROR_NORMAL, command_line.c_str(), nullptr, nullptr,
                                   nullptr, nullptr, nullptr));
@@ -70,11 +73,12 @@ class ServicesTest : public ::testing::Test {
     manager_under_test_ = SystemServices().OpenManager(&error);
     EXPECT_NE(manager_under_test_, nullptr) << error;
     if (!manager_under_test_) return nullptr;
-    std::unique_ptr<Service> service = manager_under_test_->OpenNamedService(kServiceName, &error);
+    std::unique_ptr<Service> service = manager_under_test_->OpenNamedService(name_, &error);
     EXPECT_NE(service, nullptr) << error;
     return service;
   }
 
+  const char* name_ = kServiceName;
   UniqueServiceHandle manager_;
   UniqueServiceHandle service_;
   std::unique_ptr<ServiceManager> manager_under_test_;
@@ -129,6 +133,29 @@ TEST_F(ServicesTest, WaitWhileStopPendingWaitsForTheStopToFinishOrTheLimit) {
 
   EXPECT_EQ(service->Start(), 0u);
   EXPECT_TRUE(WaitForState(SERVICE_RUNNING));
+}
+
+// The console control handler, called as Windows calls it on Ctrl+C, with
+// the add-on's service installed and stopped: the interruption is logged, the
+// service is started again, and the handler leaves ending the process to the
+// default handling.
+class InterruptedRunTest : public ServicesTest {
+ protected:
+  InterruptedRunTest() { name_ = "OV Quellmark"; }
+};
+
+TEST_F(InterruptedRunTest, CtrlCStartsTheServiceAgain) {
+  const test::ScratchDirectory directory("qlx-interrupted");
+  const test::ScopedCurrentDirectory current(directory.Path());
+  ASSERT_TRUE(current.Changed());
+  static RunControl run;
+  HandleInterruptions([](const char* what) { run.Interrupt(what); });
+
+  EXPECT_EQ(win32::ConsoleControlHandler(CTRL_C_EVENT), FALSE);
+
+  EXPECT_TRUE(WaitForState(SERVICE_RUNNING));
+  EXPECT_EQ(test::ReadBinaryFile(directory.File("QLX_patch.log")),
+            "QLXPatch - Run interrupted (Ctrl+C)\r\nStarting QLX service...Successfully\r\n");
 }
 
 }  // namespace

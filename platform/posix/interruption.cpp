@@ -1,0 +1,69 @@
+// Interruptions on Linux: SIGINT, SIGTERM and SIGHUP are blocked in every
+// thread and taken by sigwait on a thread of their own. After the handler, the
+// signal is raised again at its default action, so that the process ends as
+// one killed by it.
+#include "platform/interruption.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <exception>
+#include <thread>
+
+namespace qlx::platform {
+namespace {
+
+struct Interruption {
+  int signal;
+  const char* name;
+};
+
+constexpr Interruption kInterruptions[] = {
+    {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+
+bool StartedIgnored(int signal_number) {
+  struct sigaction current {};
+  return ::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
+const char* NameOf(int signal_number) {
+  for (const Interruption& interruption : kInterruptions) {
+    if (interruption.signal == signal_number) return interruption.name;
+  }
+  return "signal";
+}
+
+[[noreturn]] void EndAsInterruptedBy(int signal_number) {
+  struct sigaction defaults {};
+  defaults.sa_handler = SIG_DFL;
+  sigemptyset(&defaults.sa_mask);
+  ::sigaction(signal_number, &defaults, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal_number);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(signal_number);
+  // Not reached: the default action of all three ends the process.
+  std::terminate();
+}
+
+}  // namespace
+
+void HandleInterruptions(InterruptionHandler handler) {
+  sigset_t watched;
+  sigemptyset(&watched);
+  for (const Interruption& interruption : kInterruptions) {
+    if (!StartedIgnored(interruption.signal)) sigaddset(&watched, interruption.signal);
+  }
+  // Threads started from now on inherit the mask; children get a clear one.
+  if (::pthread_sigmask(SIG_BLOCK, &watched, nullptr) != 0) return;
+  std::thread([watched, handler] {
+    int signal_number = 0;
+    while (::sigwait(&watched, &signal_number) != 0) {
+    }
+    handler(NameOf(signal_number));
+    EndAsInterruptedBy(signal_number);
+  }).detach();
+}
+
+}  // namespace qlx::platform
