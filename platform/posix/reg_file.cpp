@@ -328,9 +328,13 @@ Text HexList(const std::vector<unsigned char>& bytes, std::size_t column, const 
   return list;
 }
 
+// A one-line text that a quoted string holds exactly: a line end inside the
+// quotes would end the value's line and make the rest of it lines of their own.
 bool IsPlainText(const RegistryData& data) {
   if (data.type != kRegSz || data.bytes.empty() || data.bytes.back() != 0) return false;
-  return std::find(data.bytes.begin(), data.bytes.end() - 1, 0) == data.bytes.end() - 1;
+  const auto breaks_the_quotes = [](unsigned char c) { return c == 0 || c == '\r' || c == '\n'; };
+  return std::find_if(data.bytes.begin(), data.bytes.end() - 1, breaks_the_quotes) ==
+         data.bytes.end() - 1;
 }
 
 Text DataText(const RegistryData& data, std::size_t line_length, bool unicode,

@@ -57,7 +57,7 @@ std::optional<RegValueDefinition> FindValueDefinition(int fd, const std::string&
                                                       const std::string& name);
 
 // The lines that replace the definition to give the value the data: its own
-// spelling of the name, the data as regedit writes it (a REG_SZ of plain text
+// spelling of the name, the data as regedit writes it (a REG_SZ of one line of text
 // quoted, anything else as hex wrapped as regedit wraps it), and its own line
 // ends, in the file's encoding.
 std::string ReplacementLines(const RegValueDefinition& definition, const RegistryData& data);

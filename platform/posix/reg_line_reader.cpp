@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -10,27 +11,32 @@ namespace qlx::platform::posix {
 namespace {
 
 constexpr std::size_t kReadSize = 1 << 20;
+// Room for a read behind the longest line that is read whole.
+constexpr std::size_t kMaxBufferSize = kReadSize + kMaxRegLineBytes + 8;
+// A small file needs no more; a large one grows the buffer read by read.
+constexpr std::size_t kFirstBufferSize = 64 * 1024;
 constexpr std::size_t kNotFound = std::string_view::npos;
 
 }  // namespace
 
 RegLineReader::RegLineReader(int fd, std::size_t unit_size, Sink sink)
-    : fd_(fd),
-      unit_(unit_size),
-      sink_(std::move(sink)),
-      buffer_(kReadSize + kMaxRegLineBytes + 8) {}
+    : fd_(fd), unit_(unit_size), sink_(std::move(sink)), buffer_(kFirstBufferSize) {}
 
 // Moves the unread bytes to the front and reads more behind them; false at
-// the end of the file or on an error. Offsets into the buffer change, offsets
-// relative to begin_ do not.
+// the end of the file or on an error. A buffer that the last read filled
+// doubles, up to its largest size, which always leaves room for a read here
+// (a longer line is never kept whole). Offsets into the buffer change,
+// offsets relative to begin_ do not.
 bool RegLineReader::Refill() {
   if (end_of_file_ || error_ != 0) return false;
+  const bool filled = end_ == buffer_.size();
   if (begin_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     buffer_offset_ += begin_;
     end_ -= begin_;
     begin_ = 0;
   }
+  if (filled) buffer_.resize(std::min(2 * buffer_.size(), kMaxBufferSize));
   for (;;) {
     const ssize_t count = ::pread(fd_, buffer_.data() + end_, buffer_.size() - end_,
                                   static_cast<off_t>(bytes_read()));

@@ -3,6 +3,11 @@
 // Scratch directories, environment variables and file helpers for the tests
 // of the POSIX stand-ins, which work on real files and processes.
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -95,37 +100,45 @@ inline bool CanCreateFileIn(const fs::path& directory) {
   return created;
 }
 
-// Makes a directory refuse new files and renames for the scope. Permission
-// bits do not stop root, so when they are not enough the directory is made
-// immutable with chattr; Refuses() tells whether either worked.
+// Gives the calling thread's effective capability up (or takes it back from
+// the permitted set); true when that changed it. Only the calling thread is
+// affected.
+inline bool SetEffectiveCapability(int capability, bool effective) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (::syscall(SYS_capget, &header, data) != 0) return false;
+  std::uint32_t& bits = data[CAP_TO_INDEX(capability)].effective;
+  const std::uint32_t mask = CAP_TO_MASK(capability);
+  if (((bits & mask) != 0) == effective) return false;
+  bits = effective ? bits | mask : bits & ~mask;
+  return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+// Makes a directory refuse new files and renames for the scope, as a folder
+// whose ACL denies the account any change: its write bits are cleared, and
+// root, whom CAP_DAC_OVERRIDE lets past them, gives that capability up in
+// this thread for the scope. Any file system and any account will do.
 class ReadOnlyDirectory {
  public:
   explicit ReadOnlyDirectory(const fs::path& directory) : directory_(directory) {
     fs::permissions(directory_,
                     fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
-    if (CanCreateFileIn(directory_)) immutable_ = Chattr("+i") && !CanCreateFileIn(directory_);
-    refuses_ = !CanCreateFileIn(directory_);
+    override_given_up_ = SetEffectiveCapability(CAP_DAC_OVERRIDE, false);
   }
   ~ReadOnlyDirectory() {
-    if (immutable_) Chattr("-i");
+    if (override_given_up_) SetEffectiveCapability(CAP_DAC_OVERRIDE, true);
     std::error_code ignored;
     fs::permissions(directory_, fs::perms::owner_write, fs::perm_options::add, ignored);
   }
   ReadOnlyDirectory(const ReadOnlyDirectory&) = delete;
   ReadOnlyDirectory& operator=(const ReadOnlyDirectory&) = delete;
 
-  bool Refuses() const { return refuses_; }
+  bool Refuses() const { return !CanCreateFileIn(directory_); }
 
  private:
-  bool Chattr(const char* flag) const {
-    const std::string command =
-        std::string("chattr ") + flag + " '" + directory_.string() + "' 2>/dev/null";
-    return std::system(command.c_str()) == 0;
-  }
   fs::path directory_;
-  bool immutable_ = false;
-  bool refuses_ = false;
+  bool override_given_up_ = false;
 };
 
 }  // namespace qlx::posix_tests

@@ -38,15 +38,18 @@ class AdoConnectionTest : public ::testing::Test {
   std::unique_ptr<Connection> connection_;
 };
 
-// COM may be brought into use again (CoInitialize then answers S_FALSE).
-TEST(AdoDriverTest, ComCanBeInitializedAgainAndEveryConnectionIsANewObject) {
+// COM may be brought into use again (CoInitialize then answers S_FALSE), and
+// every connection holds a reference of its own: one released, the other
+// still answers as the unopened connection it is.
+TEST(AdoDriverTest, ComCanBeInitializedAgainAndEveryConnectionHoldsItsOwnObject) {
   ASSERT_TRUE(SystemDatabaseDriver().InitializeCom());
   ASSERT_TRUE(SystemDatabaseDriver().InitializeCom());
-  const std::unique_ptr<Connection> first = SystemDatabaseDriver().CreateConnection();
+  std::unique_ptr<Connection> first = SystemDatabaseDriver().CreateConnection();
   const std::unique_ptr<Connection> second = SystemDatabaseDriver().CreateConnection();
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
-  EXPECT_NE(first.get(), second.get());
+  first.reset();
+  EXPECT_EQ(FailureOf([&second] { second->Close(); }), kObjectClosed);
 }
 
 TEST_F(AdoConnectionTest, ExecutingAndClosingNeedAnOpenConnection) {
