@@ -49,7 +49,7 @@ TEST(AdoDriverTest, ComCanBeInitializedAgainAndEveryConnectionHoldsItsOwnObject)
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   first.reset();
-  EXPECT_EQ(FailureOf([&second] { second->Close(); }), kObjectClosed);
+  EXPECT_EQ(FailureOf([&second] { second->Close(); }), kAdObjectClosed);
 }
 
 TEST_F(AdoConnectionTest, ExecutingAndClosingNeedAnOpenConnection) {
