@@ -27,7 +27,7 @@ PATCH_TESTDB = os.environ["QLX_PATCH_TESTDB"]
 FAKE_TOOL = os.environ["QLX_FAKE_TOOL"]
 MESSAGE_TEXT = os.environ["QLX_MESSAGE_TEXT"]
 TEST_SERVICE = os.environ["QLX_TEST_SERVICE"]
-BUILD_DIR = os.environ["QLX_WINE_BUILD_DIR"]
+WINE_DIR = os.environ["QLX_WINE_DIR"]
 
 SERVICE_DOES_NOT_EXIST = 1060
 SERVICE_NOT_ACTIVE = 1062
@@ -93,7 +93,7 @@ class WinePatchTestCase(unittest.TestCase):
     maxDiff = None
 
     def setUp(self):
-        self.prefix = WinePrefix(BUILD_DIR)
+        self.prefix = WinePrefix(WINE_DIR)
         self.addCleanup(self.prefix.stop)
         self.host = Host(self.prefix, FAKE_TOOL, TEST_SERVICE)
         if not _message_texts:

@@ -1,9 +1,9 @@
 """A Windows server under Wine for running the patch end to end.
 
 `WinePrefix` is a throwaway 64-bit Wine prefix, as on the 64-bit Windows
-Servers the add-on runs on, copied from a template that is made once per
-build directory (the same template and lock as cmake/wine-run), with a
-wineserver of its own that lives for the whole scenario. The 32-bit programs
+Servers the add-on runs on, copied from the template that is made once per
+test run (cmake/wine-prefix, as for cmake/wine-run), with a wineserver of its
+own that lives for the whole scenario. The 32-bit programs
 run in it under WOW64.
 
 `Host` lays out in such a prefix everything the patch reaches on a server:
@@ -16,7 +16,6 @@ run from with the new "qlxtools.xml". After a run it reads back what the
 patch left: the log, the service state, the registry values and the files.
 """
 
-import fcntl
 import os
 import re
 import shutil
@@ -35,9 +34,6 @@ USER_ENVIRONMENT_KEY = r"HKEY_CURRENT_USER\Environment"
 # How long the test service stays in STOP_PENDING once asked to stop.
 SERVICE_STOP_DELAY_MS = 300
 WINE_COMMAND_TIMEOUT = 120
-
-# Held by the scenario that uses the prefix.
-PREFIX_LOCK = ".scenario-lock"
 
 REG_SZ, REG_EXPAND_SZ, REG_DWORD = "REG_SZ", "REG_EXPAND_SZ", "REG_DWORD"
 
@@ -72,29 +68,6 @@ def without_permission_override():
     return ["setpriv", "--bounding-set=-dac_override,-dac_read_search,-fowner"]
 
 
-def ensure_template(build_dir):
-    """The prefix all scenarios copy, made once under a lock (cmake/wine-run
-    makes the same one, under the same lock)."""
-    build_dir = Path(build_dir)
-    template = build_dir / "wine-win64-template"
-    with open(build_dir / "wine-win64-template.lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if not (template / ".ready").exists():
-            shutil.rmtree(template, ignore_errors=True)
-            env = wine_environment(template)
-            # Output into a file: Wine's background processes would hold a pipe.
-            with tempfile.TemporaryFile() as output:
-                subprocess.run(["wineboot", "--init"], stdin=subprocess.DEVNULL, stdout=output,
-                               stderr=output, env=env)
-                _quiet(["wineserver", "-w"], env)
-                if not (template / "drive_c").is_dir():
-                    output.seek(0)
-                    raise RuntimeError("Wine could not make a prefix: "
-                                       + output.read().decode("utf-8", "replace"))
-            (template / ".ready").touch()
-    return template
-
-
 class CommandResult:
     def __init__(self, args, returncode, stdout, stderr):
         self.args, self.returncode, self.stdout, self.stderr = args, returncode, stdout, stderr
@@ -108,45 +81,23 @@ def _quiet(args, env):
                           stderr=subprocess.DEVNULL, check=False).returncode
 
 
-def _end_prefix(path):
-    """Ends the prefix's wineserver (and with it every Windows process of the
-    prefix) and removes the prefix."""
-    env = wine_environment(path)
-    _quiet(["wineserver", "-k"], env)
-    _quiet(["wineserver", "-w"], env)
-    shutil.rmtree(path, ignore_errors=True)
-
-
-def remove_abandoned_prefixes(build_dir):
-    """Ends the prefixes of scenarios whose process was killed (a ctest
-    time-out): a scenario holds its prefix's lock while it lives, and a
-    persistent wineserver would otherwise live on."""
-    for lock_path in Path(build_dir).glob(f"wine-prefix.*/{PREFIX_LOCK}"):
-        with open(lock_path, "a") as lock:
-            try:
-                fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-            except OSError:
-                continue  # in use
-            _end_prefix(lock_path.parent)
+WINE_PREFIX_SCRIPT = Path(__file__).resolve().parents[2] / "cmake" / "wine-prefix"
 
 
 class WinePrefix:
-    """A prefix of its own with a persistent wineserver; stop() ends both."""
+    """A prefix of its own, copied from the test run's template by
+    cmake/wine-prefix, with a persistent wineserver; stop() ends both. A
+    prefix that a killed scenario leaves behind is removed by the run's
+    cleanup fixture."""
 
-    def __init__(self, build_dir):
-        self.build_dir = Path(build_dir)
-        template = ensure_template(self.build_dir)
-        remove_abandoned_prefixes(self.build_dir)
-        self.path = Path(tempfile.mkdtemp(prefix="wine-prefix.", dir=self.build_dir))
-        # Held until stop(), and locked before it gets the name that
-        # remove_abandoned_prefixes() looks for; Wine does not inherit it.
-        self._lock = open(self.path / f"{PREFIX_LOCK}.new", "w")
-        fcntl.flock(self._lock, fcntl.LOCK_EX)
-        os.rename(self.path / f"{PREFIX_LOCK}.new", self.path / PREFIX_LOCK)
+    def __init__(self, wine_dir):
+        self.wine_dir = Path(wine_dir)
+        self.path = Path(subprocess.run([str(WINE_PREFIX_SCRIPT), str(self.wine_dir), "new"],
+                                        check=True, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE).stdout.decode().strip())
         self.env = wine_environment(self.path)
         self.drive_c = self.path / "drive_c"
         try:
-            subprocess.run(["cp", "-a", f"{template}/.", f"{self.path}/"], check=True)
             # The server outlives every command of the scenario, so Wine's
             # services start once; its output goes nowhere, since Wine's
             # background processes inherit it and would hold a pipe open.
@@ -157,8 +108,7 @@ class WinePrefix:
             raise
 
     def stop(self):
-        _end_prefix(self.path)
-        self._lock.close()
+        _quiet([str(WINE_PREFIX_SCRIPT), str(self.wine_dir), "end", str(self.path)], self.env)
 
     def run(self, *args, cwd=None, extra_env=None, timeout=WINE_COMMAND_TIMEOUT):
         """Runs `wine args...` and waits for it. Output is collected in files,
