@@ -4,10 +4,11 @@
 // two requests is always seen; a missing, unreadable or malformed file holds
 // no key. A key is read from, and updated in, the first file that holds it.
 //
-// The program is a 32-bit one: where the exports come from 64-bit Windows
-// (one of them holds SOFTWARE\WOW6432Node), its SOFTWARE keys are read and
-// updated under SOFTWARE\WOW6432Node, as the registry redirector does.
-// QLX_REGISTRY_VIEW=32 or 64 says which view to give instead of that guess.
+// The program is a 32-bit one: in an export taken on 64-bit Windows (one that
+// holds SOFTWARE\WOW6432Node), its SOFTWARE keys are read and updated under
+// SOFTWARE\WOW6432Node, as the registry redirector does; any other export is
+// read as it is. QLX_REGISTRY_VIEW=32 or 64 gives every export that view
+// instead of the guess.
 //
 // A change copies the file beside the old one with only the value's lines
 // replaced, and renames the copy into place, so the file is never half
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -196,19 +198,24 @@ bool ExportHoldsKey(const std::string& file_path, const std::string& key_path) {
   return posix::ExportHasKey(fd.get(), key_path);
 }
 
-// The view the exports are read in: the one QLX_REGISTRY_VIEW names, else the
-// 32-bit view when an export comes from 64-bit Windows.
-posix::RegistryView GuessView(const std::vector<std::string>& files) {
+// The view an export is read in: the one QLX_REGISTRY_VIEW names, else the
+// 32-bit view when the export comes from 64-bit Windows, else the keys as
+// they are named.
+posix::RegistryView GuessView(const std::string& file_path) {
   const std::string named = posix::EnvironmentOr(kRegistryViewVariable, "");
   if (const std::optional<posix::RegistryView> view = posix::ViewFromText(named)) return *view;
   if (!named.empty()) {
     posix::NoteOnce(std::string(kRegistryViewVariable) + "=" + named +
-                    " is neither 32 nor 64; the view is guessed from the exports");
+                    " is neither 32 nor 64; the view is guessed from each export");
   }
-  for (const std::string& file : files) {
-    if (ExportHoldsKey(file, posix::kWow64Key)) return posix::RegistryView::k32;
-  }
-  return posix::RegistryView::k64;
+  return ExportHoldsKey(file_path, posix::kWow64Key) ? posix::RegistryView::k32
+                                                     : posix::RegistryView::k64;
+}
+
+// A key no export holds, for the trace.
+void TraceMissingKey(const std::string& asked_path, uint32_t code) {
+  posix::Trace({"registry.read", "-", posix::Utf8FromAnsi(asked_path), "-", "-", "-", "-",
+                std::to_string(code)});
 }
 
 class FileRegistry : public Registry {
@@ -217,8 +224,8 @@ class FileRegistry : public Registry {
                                                            KeyAccess access) override {
     const std::vector<std::string> files =
         posix::ExportFiles(posix::EnvironmentOr(kRegistryFileVariable, kDefaultRegistryFile));
-    const std::string key_path = posix::KeyInView(path, ViewOf(files));
     for (const std::string& file_path : files) {
+      const std::string key_path = posix::KeyInView(path, ViewOf(file_path));
       if (!ExportHoldsKey(file_path, key_path)) continue;
       if (access == KeyAccess::kQueryAndSet && posix::IsWriteProtected(file_path)) {
         return Failure{kErrorAccessDenied};
@@ -226,29 +233,33 @@ class FileRegistry : public Registry {
       return std::unique_ptr<RegistryKey>(
           std::make_unique<FileRegistryKey>(KeyPlace{file_path, path, key_path}));
     }
-    if (access == KeyAccess::kQueryAndSet && files.size() == 1 &&
-        posix::IsWriteProtected(files.front())) {
-      return Failure{kErrorAccessDenied};
-    }
-    return Failure{kErrorFileNotFound};
+    const bool denied = access == KeyAccess::kQueryAndSet && files.size() == 1 &&
+                        posix::IsWriteProtected(files.front());
+    const uint32_t code = denied ? kErrorAccessDenied : kErrorFileNotFound;
+    TraceMissingKey(path, code);
+    return Failure{code};
   }
 
  private:
-  // The view is guessed once for the exports and variable a run names, not
-  // for every request: a guess reads an export up to its WOW6432Node key.
-  posix::RegistryView ViewOf(const std::vector<std::string>& files) {
+  // An export's view is guessed once while the variables stay as they are,
+  // not for every request: a guess reads the export up to its WOW6432Node key.
+  posix::RegistryView ViewOf(const std::string& file_path) {
     const std::string settings = posix::EnvironmentOr(kRegistryFileVariable, "") + '\n' +
                                  posix::EnvironmentOr(kRegistryViewVariable, "");
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!view_ || settings != view_settings_) {
-      view_ = GuessView(files);
+    if (settings != view_settings_) {
+      views_.clear();
       view_settings_ = settings;
     }
-    return *view_;
+    const auto known = views_.find(file_path);
+    if (known != views_.end()) return known->second;
+    const posix::RegistryView view = GuessView(file_path);
+    views_.emplace(file_path, view);
+    return view;
   }
 
   std::mutex mutex_;
-  std::optional<posix::RegistryView> view_;
+  std::map<std::string, posix::RegistryView> views_;
   std::string view_settings_;
 };
 

@@ -99,12 +99,13 @@ TEST(RegistryViewTest, ProgramKeysAreReadAndUpdatedWhereTheExportsHoldThem) {
        "Build",
        "subtree",
        2},
+      // Each export is guessed on its own.
       {{{"a.reg", kServer32}, {"b.reg", kSubtreeQuellmark}},
        std::nullopt,
        kQuellmark,
        "Build",
-       "subtree",
-       1},
+       "as named",
+       0},
   };
   for (const auto& c : cases) {
     ScratchDirectory directory;
@@ -197,6 +198,7 @@ TEST(StandInTraceTest, ReadsChangesAndTransitionsAreLinesOfTheTrace) {
   ScopedEnvironment drive("QLX_DRIVE_C", directory.path().string());
   ScopedEnvironment trace("QLX_TRACE_FILE", directory / "trace");
 
+  EXPECT_FALSE(platform::SystemRegistry().OpenLocalMachineKey("SOFTWARE\\None", KeyAccess::kQuery));
   auto key = platform::SystemRegistry().OpenLocalMachineKey(kQuellmark, KeyAccess::kQueryAndSet);
   ASSERT_TRUE(key);
   EXPECT_FALSE((*key)->QueryValue("Tab\tName"));
@@ -219,6 +221,7 @@ TEST(StandInTraceTest, ReadsChangesAndTransitionsAreLinesOfTheTrace) {
   const std::string export_file = directory / "registry.reg";
   const std::string root = directory.path().string();
   const std::vector<std::string> lines = {
+      "registry.read\t-\tSOFTWARE\\\\None\t-\t-\t-\t-\t2",
       "registry.read\t" + export_file + keys + "Tab\\tName\t-\t-\t2",
       "registry.write\t" + export_file + keys + "Build\tREG_SZ\t32-bit view\t4.3.1\t0",
       "file.write\tC:\\\\New.txt\t" + root + "/New.txt\tcreated\t0",
