@@ -11,6 +11,7 @@
 // as LF and a Ctrl-Z byte ends it. Writes are not translated: on Linux a line
 // still ends in one byte.
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,10 +40,21 @@ Result<std::string> NativePath(std::string path) {
   return posix::Utf8FromAnsi(path);
 }
 
+// A path as the trace gives it: absolute, so a report needs no current
+// directory to find the file.
+std::string AbsolutePath(const std::string& native_path) {
+  if (!native_path.empty() && native_path.front() == '/') return native_path;
+  std::string directory(PATH_MAX, '\0');
+  if (!::getcwd(directory.data(), directory.size())) return native_path;
+  directory.resize(directory.find('\0'));
+  return directory == "/" ? "/" + native_path : directory + "/" + native_path;
+}
+
 // The rehearsal trace of a change to a file; `path` as the program formed it.
 void TraceFileEvent(const char* event, const std::string& path, const Result<std::string>& native,
                     const char* what, uint32_t code) {
-  std::vector<std::string> fields = {event, posix::Utf8FromAnsi(path), native ? *native : "-"};
+  std::vector<std::string> fields = {event, posix::Utf8FromAnsi(path),
+                                     native ? AbsolutePath(*native) : "-"};
   if (what) fields.push_back(what);
   fields.push_back(std::to_string(code));
   posix::Trace(fields);
