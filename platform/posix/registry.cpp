@@ -87,14 +87,6 @@ int CopyReplacingValue(int in_fd, int out_fd, const std::string& key_path, const
   return EAGAIN;
 }
 
-// A key's place: the export that holds it, the path the program asked for
-// and the key in the export that path stands for.
-struct KeyPlace {
-  std::string file_path;
-  std::string asked_path;
-  std::string key_path;
-};
-
 std::string TypeField(const std::optional<RegistryData>& data) {
   return data ? posix::RegistryTypeName(data->type) : "-";
 }
@@ -103,45 +95,40 @@ std::string DataField(const std::optional<RegistryData>& data) {
   return data ? posix::RegistryDataText(*data) : "-";
 }
 
-void TraceRead(const KeyPlace& place, const std::string& name,
-               const std::optional<RegistryData>& data, uint32_t code) {
-  posix::Trace({"registry.read", place.file_path, posix::Utf8FromAnsi(place.asked_path),
-                posix::Utf8FromAnsi(place.key_path), posix::Utf8FromAnsi(name), TypeField(data),
-                DataField(data), std::to_string(code)});
-}
-
-void TraceWrite(const KeyPlace& place, const std::string& name,
-                const std::optional<RegistryData>& before, const RegistryData& after,
-                uint32_t code) {
-  posix::Trace({"registry.write", place.file_path, posix::Utf8FromAnsi(place.asked_path),
-                posix::Utf8FromAnsi(place.key_path), posix::Utf8FromAnsi(name),
-                posix::RegistryTypeName(after.type), DataField(before),
-                posix::RegistryDataText(after), std::to_string(code)});
-}
-
 class FileRegistryKey : public RegistryKey {
  public:
-  explicit FileRegistryKey(KeyPlace place) : place_(std::move(place)) {}
+  // The key at key_path in the export, which the program asked for as
+  // asked_path.
+  FileRegistryKey(std::string file_path, std::string asked_path, std::string key_path)
+      : file_path_(std::move(file_path)),
+        asked_path_(std::move(asked_path)),
+        key_path_(std::move(key_path)) {}
 
   Result<RegistryData> QueryValue(const std::string& name) override {
     Result<RegistryData> result = Query(name);
-    TraceRead(place_, name, result ? std::optional<RegistryData>(*result) : std::nullopt,
-              result.error());
+    const std::optional<RegistryData> found =
+        result ? std::optional<RegistryData>(*result) : std::nullopt;
+    posix::Trace({"registry.read", file_path_, posix::Utf8FromAnsi(asked_path_),
+                  posix::Utf8FromAnsi(key_path_), posix::Utf8FromAnsi(name), TypeField(found),
+                  DataField(found), std::to_string(result.error())});
     return result;
   }
 
   Result<> SetValue(const std::string& name, const RegistryData& data) override {
     std::optional<RegistryData> before;
     const Result<> result = Set(name, data, &before);
-    TraceWrite(place_, name, before, data, result.error());
+    posix::Trace({"registry.write", file_path_, posix::Utf8FromAnsi(asked_path_),
+                  posix::Utf8FromAnsi(key_path_), posix::Utf8FromAnsi(name),
+                  posix::RegistryTypeName(data.type), DataField(before),
+                  posix::RegistryDataText(data), std::to_string(result.error())});
     return result;
   }
 
  private:
   Result<RegistryData> Query(const std::string& name) {
-    const posix::UniqueFd fd = OpenExport(place_.file_path);
+    const posix::UniqueFd fd = OpenExport(file_path_);
     if (!fd) return Failure{kErrorFileNotFound};
-    last_found_ = posix::FindValueDefinition(fd.get(), place_.key_path, name);
+    last_found_ = posix::FindValueDefinition(fd.get(), key_path_, name);
     last_name_ = name;
     if (!last_found_) return Failure{kErrorFileNotFound};
     return last_found_->data;
@@ -151,8 +138,8 @@ class FileRegistryKey : public RegistryKey {
   // *old_data becomes the data the value had, when it was found.
   Result<> Set(const std::string& name, const RegistryData& data,
                std::optional<RegistryData>* old_data) {
-    if (posix::IsWriteProtected(place_.file_path)) return Failure{kErrorAccessDenied};
-    const posix::UniqueFd fd = OpenExport(place_.file_path);
+    if (posix::IsWriteProtected(file_path_)) return Failure{kErrorAccessDenied};
+    const posix::UniqueFd fd = OpenExport(file_path_);
     struct stat before {};
     if (!fd || ::fstat(fd.get(), &before) != 0) return Failure{kErrorFileNotFound};
     std::optional<posix::RegValueDefinition> plan = PlanFor(fd.get(), name);
@@ -162,11 +149,10 @@ class FileRegistryKey : public RegistryKey {
     posix::ReplaceOptions options;
     options.permissions = before.st_mode & 07777;
     options.keep_owner = true;
-    const int error = posix::ReplaceFile(place_.file_path, options, [&](int out_fd) {
-      const int copy_error =
-          CopyReplacingValue(fd.get(), out_fd, place_.key_path, name, data, *plan);
+    const int error = posix::ReplaceFile(file_path_, options, [&](int out_fd) {
+      const int copy_error = CopyReplacingValue(fd.get(), out_fd, key_path_, name, data, *plan);
       if (copy_error != 0) return copy_error;
-      return UnchangedSince(before, fd.get(), place_.file_path) ? 0 : EAGAIN;
+      return UnchangedSince(before, fd.get(), file_path_) ? 0 : EAGAIN;
     });
     if (error != 0) return Failure{posix::WindowsErrorFromErrno(error)};
     return {};
@@ -176,10 +162,12 @@ class FileRegistryKey : public RegistryKey {
   // again) or as a search finds it now.
   std::optional<posix::RegValueDefinition> PlanFor(int fd, const std::string& name) const {
     if (last_found_ && posix::EqualIgnoringCase(last_name_, name)) return last_found_;
-    return posix::FindValueDefinition(fd, place_.key_path, name);
+    return posix::FindValueDefinition(fd, key_path_, name);
   }
 
-  const KeyPlace place_;
+  std::string file_path_;
+  std::string asked_path_;
+  std::string key_path_;
   std::optional<posix::RegValueDefinition> last_found_;
   std::string last_name_;
 };
@@ -231,7 +219,7 @@ class FileRegistry : public Registry {
         return Failure{kErrorAccessDenied};
       }
       return std::unique_ptr<RegistryKey>(
-          std::make_unique<FileRegistryKey>(KeyPlace{file_path, path, key_path}));
+          std::make_unique<FileRegistryKey>(file_path, path, key_path));
     }
     const bool denied = access == KeyAccess::kQueryAndSet && files.size() == 1 &&
                         posix::IsWriteProtected(files.front());
