@@ -18,6 +18,7 @@
 
 #include "platform/posix/posix_io.h"
 #include "platform/posix/text_encoding.h"
+#include "platform/posix/trace.h"
 #include "platform/unique_handle.h"
 #include "platform/windows_codes.h"
 
@@ -100,11 +101,14 @@ std::optional<std::string> LinkTarget(const std::string& path) {
   return target;
 }
 
+std::string DriveVariable(char letter) {
+  return kDriveVariablePrefix + std::string(1, static_cast<char>(std::toupper(letter)));
+}
+
 // The mapped directory with every link in it resolved; nothing when the
 // letter is not mapped or the directory does not exist.
 std::optional<std::string> DriveRoot(char letter) {
-  const std::string variable =
-      kDriveVariablePrefix + std::string(1, static_cast<char>(std::toupper(letter)));
+  const std::string variable = DriveVariable(letter);
   const std::string directory = EnvironmentOr(variable.c_str(), "");
   if (directory.empty()) return std::nullopt;
   std::string root(PATH_MAX, '\0');
@@ -188,12 +192,18 @@ bool HasDriveLetter(const std::string& path) {
 Result<std::string> ResolveDrivePath(const std::string& path) {
   if (!HasDriveLetter(path)) return Failure{kErrorPathNotFound};
   const std::optional<std::string> root = DriveRoot(path[0]);
-  if (!root) return Failure{kErrorPathNotFound};
+  if (!root) {
+    const std::string variable = DriveVariable(path[0]);
+    NoteOnce("no directory for drive " + std::string(1, static_cast<char>(std::toupper(path[0]))) +
+             ": (" + variable + " maps it to one)");
+    return Failure{kErrorPathNotFound};
+  }
   return DriveWalk(*root).Resolve(path.substr(2));
 }
 
 std::optional<std::string> MappedDriveArgument(const std::string& argument) {
   if (!HasDriveLetter(argument) || argument.size() < 3 || argument[2] != '\\') return std::nullopt;
+  if (!DriveRoot(argument[0])) return std::nullopt;
   const Result<std::string> resolved = ResolveDrivePath(argument);
   if (!resolved) return std::nullopt;
   return *resolved;

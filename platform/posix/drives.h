@@ -21,6 +21,8 @@ bool HasDriveLetter(const std::string& path);
 // written. Fails with 3, as a missing path does on Windows, for a drive that
 // nothing maps, a directory on the way that does not exist, and a symbolic
 // link that leads out of the mapped directory (or through too many links).
+// A drive that nothing maps is named once on standard error, with its
+// variable.
 Result<std::string> ResolveDrivePath(const std::string& path);
 
 // For an argument of a command line: the Linux path when the argument begins

@@ -241,16 +241,20 @@ TEST(StandInTraceTest, MissingFilesAreNamedOnceWithTheirVariables) {
   ScratchDirectory directory;
   ScopedEnvironment registry("QLX_REGISTRY_FILE", directory / "none.reg");
   ScopedEnvironment services("QLX_SERVICES_FILE", directory / "none");
+  ScopedEnvironment drive("QLX_DRIVE_Y", std::nullopt);
   ::testing::internal::CaptureStderr();
   for (int i = 0; i < 2; ++i) {
     EXPECT_FALSE(platform::SystemRegistry().OpenLocalMachineKey(kQuellmark, KeyAccess::kQuery));
     EXPECT_TRUE(platform::SystemServices().OpenManager());
+    EXPECT_EQ(platform::OpenFile("y:\\x.txt", "r").error(), platform::kErrorPathNotFound);
   }
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "qlxpatch: no registry export at " + (directory / "none.reg") +
                 " (QLX_REGISTRY_FILE names the exports to read)\n"
                 "qlxpatch: no services file at " +
-                (directory / "none") + " (QLX_SERVICES_FILE names it)\n");
+                (directory / "none") +
+                " (QLX_SERVICES_FILE names it)\n"
+                "qlxpatch: no directory for drive Y: (QLX_DRIVE_Y maps it to one)\n");
 }
 
 }  // namespace
