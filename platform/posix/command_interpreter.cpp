@@ -192,6 +192,7 @@ std::string WithMappedPaths(const std::string& text, const PathMapper& map_path)
   std::string mapped;
   std::size_t pos = 0;
   bool program_seen = false;
+  bool after_redirection = false;
   while (pos < text.size()) {
     if (IsCommandLineBlank(text[pos])) {
       mapped.push_back(text[pos++]);
@@ -202,10 +203,12 @@ std::string WithMappedPaths(const std::string& text, const PathMapper& map_path)
          ++end) {
       if (text[end] == '"') quoted = !quoted;
     }
-    // The program itself is looked for as ever, never on a mapped drive.
+    // The program itself is looked for as ever, never on a mapped drive; a
+    // redirection's file is the runner's to resolve, after the sign.
     const std::string word = text.substr(pos, end - pos);
-    mapped += program_seen ? MappedWord(word, map_path) : word;
+    mapped += program_seen && !after_redirection ? MappedWord(word, map_path) : word;
     program_seen = true;
+    after_redirection = word.back() == '<' || word.back() == '>';
     pos = end;
   }
   return mapped;

@@ -22,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -310,6 +311,13 @@ Result<uint32_t> Complain(int fd, const std::string& text, uint32_t exit_code) {
   return exit_code;
 }
 
+// A redirection's file as the program wrote it: a path on a drive with the
+// backslashes the interpreter turned into slashes.
+std::string AsWritten(std::string target) {
+  if (posix::HasDriveLetter(target)) std::replace(target.begin(), target.end(), '/', '\\');
+  return target;
+}
+
 std::string RedirectionPath(const std::string& target, const std::string& directory) {
   // "nul" is Windows' null device in every directory.
   if (posix::EqualIgnoringCase(target, "nul")) return "/dev/null";
@@ -378,8 +386,8 @@ Result<> Redirect(const Redirection& redirection, const std::string& directory,
                       : OpenOutput(path, redirection.kind == Redirection::Kind::kAppend, &error);
   const uint32_t code = file ? 0 : RedirectionError(error, redirection, path);
   if (writes) {
-    posix::Trace({"file.write", redirection.target, path, existed ? "changed" : "created",
-                  std::to_string(code)});
+    posix::Trace({"file.write", AsWritten(redirection.target), path,
+                  existed ? "changed" : "created", std::to_string(code)});
   }
   if (!file) return Failure{code};
   handles.Redirect(redirection.handle, AboveStandardHandles(std::move(file)));

@@ -255,7 +255,7 @@ TEST_F(CommandInterpreterTest, ReadsTheLineAsCmdAndRunsOneProgramWithNoShell) {
       // An argument or a redirection on a mapped drive names the Linux
       // file, found without regard to case; anything else stays as written.
       {"qlxrec \"q:\\SUB DIR\\..\\IN.txt\" Q:\\sub dir Q:\\..\\In.Txt Z:\\in.txt -Q:\\in.txt "
-       "Q:\\none\\x Q:in.txt 2>\"q:\\Sub Dir\\E.txt\"",
+       "Q:\\none\\x Q:in.txt 2> \"q:\\Sub Dir\\E.txt\"",
        0,
        Arguments{q_drive + "/in.txt", q_drive + "/sub", "dir", q_drive + "/in.txt", "Z:/in.txt",
                  "-Q:/in.txt", "Q:/none/x", "Q:in.txt"},

@@ -228,7 +228,7 @@ TEST(StandInTraceTest, ReadsChangesAndTransitionsAreLinesOfTheTrace) {
       "file.write\tc:\\\\new.TXT\t" + root + "/New.txt\tchanged\t0",
       "file.write\tC:\\\\copy.txt\t" + root + "/copy.txt\tcopied\t0",
       "file.delete\tC:\\\\COPY.TXT\t" + root + "/copy.txt\t0",
-      "file.write\tC:/Out.txt\t" + root + "/Out.txt\tcreated\t0",
+      "file.write\tC:\\\\Out.txt\t" + root + "/Out.txt\tcreated\t0",
       "service\tov quellmark\tstop\trunning\tstopped\t0",
       "service\tov quellmark\tstop\tstopped\tstopped\t1062",
   };
