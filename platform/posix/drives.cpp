@@ -2,7 +2,9 @@
 // kernel follow the path: every component is looked up without regard to case,
 // and every symbolic link met on the way is read and followed here, so that
 // one whose target lies outside the mapped directory is refused. The result
-// names no symbolic link of the mapped tree but perhaps the last component.
+// names no symbolic link; the file is then opened by that path, so a link put
+// in place between the two steps is not seen (a rehearsal's copy of a host
+// is no place another user writes to).
 #include "platform/posix/drives.h"
 
 #include <dirent.h>
@@ -118,6 +120,19 @@ std::optional<std::string> DriveRoot(char letter) {
   return root;
 }
 
+// Says once why a drive has no directory: its variable is not set, or names
+// no directory.
+void NoteUnmapped(char letter) {
+  const std::string variable = DriveVariable(letter);
+  const std::string directory = EnvironmentOr(variable.c_str(), "");
+  const std::string drive(1, static_cast<char>(std::toupper(letter)));
+  if (directory.empty()) {
+    NoteOnce("no directory for drive " + drive + ": (" + variable + " maps it to one)");
+  } else {
+    NoteOnce(variable + "=" + directory + " names no directory; drive " + drive + ": has none");
+  }
+}
+
 class DriveWalk {
  public:
   explicit DriveWalk(std::string root) : root_(std::move(root)) {}
@@ -193,9 +208,7 @@ Result<std::string> ResolveDrivePath(const std::string& path) {
   if (!HasDriveLetter(path)) return Failure{kErrorPathNotFound};
   const std::optional<std::string> root = DriveRoot(path[0]);
   if (!root) {
-    const std::string variable = DriveVariable(path[0]);
-    NoteOnce("no directory for drive " + std::string(1, static_cast<char>(std::toupper(path[0]))) +
-             ": (" + variable + " maps it to one)");
+    NoteUnmapped(path[0]);
     return Failure{kErrorPathNotFound};
   }
   return DriveWalk(*root).Resolve(path.substr(2));
