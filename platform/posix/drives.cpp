@@ -67,9 +67,9 @@ std::string Joined(const std::string& directory, const std::string& name) {
   return directory.back() == '/' ? directory + name : directory + "/" + name;
 }
 
-std::string Joined(const std::string& root, const std::vector<std::string>& parts) {
+std::string Joined(const std::string& root, const std::vector<std::string>& names) {
   std::string path = root;
-  for (const std::string& part : parts) path = Joined(path, part);
+  for (const std::string& name : names) path = Joined(path, name);
   return path;
 }
 
@@ -144,7 +144,7 @@ class DriveWalk {
       pending_.pop_front();
       if (!Take(name)) return Failure{kErrorPathNotFound};
     }
-    return Joined(root_, parts_);
+    return Joined(root_, walked_);
   }
 
  private:
@@ -153,22 +153,22 @@ class DriveWalk {
   bool Take(const std::string& name) {
     if (name == ".") return true;
     if (name == "..") {
-      if (parts_.empty()) return false;  // out of the mapped directory
-      parts_.pop_back();
+      if (walked_.empty()) return false;  // out of the mapped directory
+      walked_.pop_back();
       return true;
     }
-    const std::string directory = Joined(root_, parts_);
+    const std::string directory = Joined(root_, walked_);
     const std::optional<std::string> entry = FindEntry(directory, name);
     if (!entry) {
       // A file still to be created; a missing directory on the way, or a
       // file taken for one, fails.
-      parts_.push_back(name);
+      walked_.push_back(name);
       return pending_.empty() && IsDirectory(directory);
     }
     struct stat status {};
     const std::string path = Joined(directory, *entry);
     if (LinkStatus(path, &status) && S_ISLNK(status.st_mode)) return Follow(path);
-    parts_.push_back(*entry);
+    walked_.push_back(*entry);
     return true;
   }
 
@@ -182,7 +182,7 @@ class DriveWalk {
       const bool beneath = relative == root_ || root_ == "/" ||
                            relative.compare(0, root_.size() + 1, root_ + "/") == 0;
       if (!beneath) return false;
-      parts_.clear();
+      walked_.clear();
       relative.erase(0, root_ == "/" ? 0 : root_.size());
     }
     const std::vector<std::string> components = Components(relative);
@@ -193,7 +193,7 @@ class DriveWalk {
   }
 
   const std::string root_;
-  std::vector<std::string> parts_;
+  std::vector<std::string> walked_;
   std::deque<std::string> pending_;
   int links_ = 0;
 };
