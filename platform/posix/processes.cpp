@@ -22,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -33,9 +34,11 @@
 #include <vector>
 
 #include "platform/posix/command_interpreter.h"
+#include "platform/posix/drives.h"
 #include "platform/posix/posix_io.h"
 #include "platform/posix/private_directory.h"
 #include "platform/posix/text_encoding.h"
+#include "platform/posix/trace.h"
 #include "platform/posix/windows_command_line.h"
 #include "platform/posix/windows_errors.h"
 #include "platform/processes.h"
@@ -308,9 +311,20 @@ Result<uint32_t> Complain(int fd, const std::string& text, uint32_t exit_code) {
   return exit_code;
 }
 
+// A redirection's file as the program wrote it: a path on a drive with the
+// backslashes the interpreter turned into slashes.
+std::string AsWritten(std::string target) {
+  if (posix::HasDriveLetter(target)) std::replace(target.begin(), target.end(), '/', '\\');
+  return target;
+}
+
 std::string RedirectionPath(const std::string& target, const std::string& directory) {
   // "nul" is Windows' null device in every directory.
   if (posix::EqualIgnoringCase(target, "nul")) return "/dev/null";
+  // A file on a mapped drive letter is where the letter maps it.
+  if (posix::HasDriveLetter(target)) {
+    if (const Result<std::string> on_drive = posix::ResolveDrivePath(target)) return *on_drive;
+  }
   return InDirectory(directory, target);
 }
 
@@ -364,11 +378,18 @@ Result<> Redirect(const Redirection& redirection, const std::string& directory,
     return {};
   }
   const std::string path = RedirectionPath(redirection.target, directory);
+  const bool writes = redirection.kind != Redirection::Kind::kRead && path != "/dev/null";
+  const bool existed = writes && posix::Exists(path);
   int error = 0;
   UniqueFd file = redirection.kind == Redirection::Kind::kRead
                       ? OpenInput(path, &error)
                       : OpenOutput(path, redirection.kind == Redirection::Kind::kAppend, &error);
-  if (!file) return Failure{RedirectionError(error, redirection, path)};
+  const uint32_t code = file ? 0 : RedirectionError(error, redirection, path);
+  if (writes) {
+    posix::Trace({"file.write", AsWritten(redirection.target), path,
+                  existed ? "changed" : "created", std::to_string(code)});
+  }
+  if (!file) return Failure{code};
   handles.Redirect(redirection.handle, AboveStandardHandles(std::move(file)));
   return {};
 }
@@ -378,7 +399,8 @@ Result<> Redirect(const Redirection& redirection, const std::string& directory,
 // child a process group of its own; otherwise the child shares ours. The
 // result is the interpreter's: the program's exit code, or its own.
 Result<uint32_t> RunRequest(const std::string& request, const std::string& directory, bool hidden) {
-  const posix::InterpretedCommand command = posix::InterpretRequest(request, EnvironmentValue);
+  const posix::InterpretedCommand command =
+      posix::InterpretRequest(request, EnvironmentValue, posix::MappedDriveArgument);
   if (!command.refusal.empty()) {
     return Complain(kStandardError, command.refusal, kInterpreterFailure);
   }

@@ -1,7 +1,14 @@
-// HKEY_LOCAL_MACHINE as a registry export file, named by QLX_REGISTRY_FILE
-// (default /etc/qlxpatch/registry.reg). Every request reads the file afresh,
-// so a change another program makes between two requests is always seen; a
-// missing, unreadable or malformed file holds no key.
+// HKEY_LOCAL_MACHINE as registry export files, named by QLX_REGISTRY_FILE
+// (default /etc/qlxpatch/registry.reg; several separated by ':'). Every
+// request reads the files afresh, so a change another program makes between
+// two requests is always seen; a missing, unreadable or malformed file holds
+// no key. A key is read from, and updated in, the first file that holds it.
+//
+// The program is a 32-bit one: in an export taken on 64-bit Windows (one that
+// holds SOFTWARE\WOW6432Node), its SOFTWARE keys are read and updated under
+// SOFTWARE\WOW6432Node, as the registry redirector does; any other export is
+// read as it is. QLX_REGISTRY_VIEW=32 or 64 gives every export that view
+// instead of the guess.
 //
 // A change copies the file beside the old one with only the value's lines
 // replaced, and renames the copy into place, so the file is never half
@@ -13,13 +20,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/posix/posix_io.h"
 #include "platform/posix/reg_file.h"
+#include "platform/posix/registry_view.h"
 #include "platform/posix/text_encoding.h"
+#include "platform/posix/trace.h"
 #include "platform/posix/windows_errors.h"
 #include "platform/registry.h"
 
@@ -28,6 +40,7 @@ namespace {
 
 constexpr char kRegistryFileVariable[] = "QLX_REGISTRY_FILE";
 constexpr char kDefaultRegistryFile[] = "/etc/qlxpatch/registry.reg";
+constexpr char kRegistryViewVariable[] = "QLX_REGISTRY_VIEW";
 // The file opened for one request; invalid unless it is a regular file.
 posix::UniqueFd OpenExport(const std::string& file_path) {
   posix::UniqueFd fd(::open(file_path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -74,12 +87,45 @@ int CopyReplacingValue(int in_fd, int out_fd, const std::string& key_path, const
   return EAGAIN;
 }
 
+std::string TypeField(const std::optional<RegistryData>& data) {
+  return data ? posix::RegistryTypeName(data->type) : "-";
+}
+
+std::string DataField(const std::optional<RegistryData>& data) {
+  return data ? posix::RegistryDataText(*data) : "-";
+}
+
 class FileRegistryKey : public RegistryKey {
  public:
-  FileRegistryKey(std::string file_path, std::string key_path)
-      : file_path_(std::move(file_path)), key_path_(std::move(key_path)) {}
+  // The key at key_path in the export, which the program asked for as
+  // asked_path.
+  FileRegistryKey(std::string file_path, std::string asked_path, std::string key_path)
+      : file_path_(std::move(file_path)),
+        asked_path_(std::move(asked_path)),
+        key_path_(std::move(key_path)) {}
 
   Result<RegistryData> QueryValue(const std::string& name) override {
+    Result<RegistryData> result = Query(name);
+    const std::optional<RegistryData> found =
+        result ? std::optional<RegistryData>(*result) : std::nullopt;
+    posix::Trace({"registry.read", file_path_, posix::Utf8FromAnsi(asked_path_),
+                  posix::Utf8FromAnsi(key_path_), posix::Utf8FromAnsi(name), TypeField(found),
+                  DataField(found), std::to_string(result.error())});
+    return result;
+  }
+
+  Result<> SetValue(const std::string& name, const RegistryData& data) override {
+    std::optional<RegistryData> before;
+    const Result<> result = Set(name, data, &before);
+    posix::Trace({"registry.write", file_path_, posix::Utf8FromAnsi(asked_path_),
+                  posix::Utf8FromAnsi(key_path_), posix::Utf8FromAnsi(name),
+                  posix::RegistryTypeName(data.type), DataField(before),
+                  posix::RegistryDataText(data), std::to_string(result.error())});
+    return result;
+  }
+
+ private:
+  Result<RegistryData> Query(const std::string& name) {
     const posix::UniqueFd fd = OpenExport(file_path_);
     if (!fd) return Failure{kErrorFileNotFound};
     last_found_ = posix::FindValueDefinition(fd.get(), key_path_, name);
@@ -89,7 +135,9 @@ class FileRegistryKey : public RegistryKey {
   }
 
   // Only an existing value is changed; nothing is created.
-  Result<> SetValue(const std::string& name, const RegistryData& data) override {
+  // *old_data becomes the data the value had, when it was found.
+  Result<> Set(const std::string& name, const RegistryData& data,
+               std::optional<RegistryData>* old_data) {
     if (posix::IsWriteProtected(file_path_)) return Failure{kErrorAccessDenied};
     const posix::UniqueFd fd = OpenExport(file_path_);
     struct stat before {};
@@ -97,6 +145,7 @@ class FileRegistryKey : public RegistryKey {
     std::optional<posix::RegValueDefinition> plan = PlanFor(fd.get(), name);
     last_found_.reset();
     if (!plan) return Failure{kErrorFileNotFound};
+    *old_data = plan->data;
     posix::ReplaceOptions options;
     options.permissions = before.st_mode & 07777;
     options.keep_owner = true;
@@ -109,7 +158,6 @@ class FileRegistryKey : public RegistryKey {
     return {};
   }
 
- private:
   // Where the value lies, as the last query found it (the copy checks it
   // again) or as a search finds it now.
   std::optional<posix::RegValueDefinition> PlanFor(int fd, const std::string& name) const {
@@ -118,24 +166,89 @@ class FileRegistryKey : public RegistryKey {
   }
 
   std::string file_path_;
+  std::string asked_path_;
   std::string key_path_;
   std::optional<posix::RegValueDefinition> last_found_;
   std::string last_name_;
 };
 
+// Whether the export at the path holds the key; a missing file is named once
+// on standard error, with the variable that says where the exports are.
+bool ExportHoldsKey(const std::string& file_path, const std::string& key_path) {
+  const posix::UniqueFd fd = OpenExport(file_path);
+  if (!fd) {
+    if (!posix::Exists(file_path)) {
+      posix::NoteOnce("no registry export at " + file_path + " (" + kRegistryFileVariable +
+                      " names the exports to read)");
+    }
+    return false;
+  }
+  return posix::ExportHasKey(fd.get(), key_path);
+}
+
+// The view an export is read in: the one QLX_REGISTRY_VIEW names, else the
+// 32-bit view when the export comes from 64-bit Windows, else the keys as
+// they are named.
+posix::RegistryView GuessView(const std::string& file_path) {
+  const std::string named = posix::EnvironmentOr(kRegistryViewVariable, "");
+  if (const std::optional<posix::RegistryView> view = posix::ViewFromText(named)) return *view;
+  if (!named.empty()) {
+    posix::NoteOnce(std::string(kRegistryViewVariable) + "=" + named +
+                    " is neither 32 nor 64; the view is guessed from each export");
+  }
+  return ExportHoldsKey(file_path, posix::kWow64Key) ? posix::RegistryView::k32
+                                                     : posix::RegistryView::k64;
+}
+
+// A key no export holds, for the trace.
+void TraceMissingKey(const std::string& asked_path, uint32_t code) {
+  posix::Trace({"registry.read", "-", posix::Utf8FromAnsi(asked_path), "-", "-", "-", "-",
+                std::to_string(code)});
+}
+
 class FileRegistry : public Registry {
  public:
   Result<std::unique_ptr<RegistryKey>> OpenLocalMachineKey(const std::string& path,
                                                            KeyAccess access) override {
-    std::string file_path = posix::EnvironmentOr(kRegistryFileVariable, kDefaultRegistryFile);
-    if (access == KeyAccess::kQueryAndSet && posix::IsWriteProtected(file_path)) {
-      return Failure{kErrorAccessDenied};
+    const std::vector<std::string> files =
+        posix::ExportFiles(posix::EnvironmentOr(kRegistryFileVariable, kDefaultRegistryFile));
+    for (const std::string& file_path : files) {
+      const std::string key_path = posix::KeyInView(path, ViewOf(file_path));
+      if (!ExportHoldsKey(file_path, key_path)) continue;
+      if (access == KeyAccess::kQueryAndSet && posix::IsWriteProtected(file_path)) {
+        return Failure{kErrorAccessDenied};
+      }
+      return std::unique_ptr<RegistryKey>(
+          std::make_unique<FileRegistryKey>(file_path, path, key_path));
     }
-    const posix::UniqueFd fd = OpenExport(file_path);
-    if (!fd || !posix::ExportHasKey(fd.get(), path)) return Failure{kErrorFileNotFound};
-    return std::unique_ptr<RegistryKey>(
-        std::make_unique<FileRegistryKey>(std::move(file_path), path));
+    const bool denied = access == KeyAccess::kQueryAndSet && files.size() == 1 &&
+                        posix::IsWriteProtected(files.front());
+    const uint32_t code = denied ? kErrorAccessDenied : kErrorFileNotFound;
+    TraceMissingKey(path, code);
+    return Failure{code};
   }
+
+ private:
+  // An export's view is guessed once while the variables stay as they are,
+  // not for every request: a guess reads the export up to its WOW6432Node key.
+  posix::RegistryView ViewOf(const std::string& file_path) {
+    const std::string settings = posix::EnvironmentOr(kRegistryFileVariable, "") + '\n' +
+                                 posix::EnvironmentOr(kRegistryViewVariable, "");
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (settings != view_settings_) {
+      views_.clear();
+      view_settings_ = settings;
+    }
+    const auto known = views_.find(file_path);
+    if (known != views_.end()) return known->second;
+    const posix::RegistryView view = GuessView(file_path);
+    views_.emplace(file_path, view);
+    return view;
+  }
+
+  std::mutex mutex_;
+  std::map<std::string, posix::RegistryView> views_;
+  std::string view_settings_;
 };
 
 }  // namespace
