@@ -85,7 +85,7 @@ class Rehearsal(unittest.TestCase):
                 rf'"{re.escape(before)}" -> "4\.3\.1"  written', re.IGNORECASE))
         self.assertRegex(report, re.compile(
             r'Settings "InstallPath" -> SOFTWARE\\WOW6432Node\\Orvanta\\Vantline\\Settings in '
-            r'1-server\.reg: REG_SZ "C:\\\\Program Files \(x86\)\\\\Orvanta\\\\Vantline"', re.IGNORECASE))
+            r'1-server\.reg: REG_SZ "C:\\Program Files \(x86\)\\Orvanta\\Vantline"', re.IGNORECASE))
         installed = work / "drives" / "c" / "PROGRAM FILES (X86)" / "orvanta" / "VANTLINE" / "Tools"
         self.assertEqual((installed / "qlxtools.xml").read_bytes(), b"<tools version='4.3.1'/>\r\n")
         self.assertIn(r"Quellmark\Query_Timeout.txt  created", report)
