@@ -164,7 +164,48 @@ class CommandParser {
   InterpretedCommand result_;
 };
 
+// Whether the text begins with a letter, a colon and a backslash.
+bool IsDrivePath(const std::string& text) {
+  const auto first = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
+  const bool letter = (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z');
+  return letter && text.size() >= 3 && text[1] == ':' && text[2] == '\\';
+}
+
+// A word's path runs to its closing quote, or, unquoted, to the word's end
+// or the first redirection or operator sign.
+std::string MappedWord(const std::string& word, const PathMapper& map_path) {
+  const bool quoted = word.front() == '"';
+  const std::size_t begin = quoted ? 1 : 0;
+  const std::size_t end = std::min(word.find_first_of(quoted ? "\"" : "<>&|", begin), word.size());
+  const std::string path = word.substr(begin, end - begin);
+  if (!IsDrivePath(path)) return word;
+  const std::optional<std::string> mapped = map_path(path);
+  if (!mapped) return word;
+  const bool needs_quotes = !quoted && mapped->find_first_of(" \t") != std::string::npos;
+  const std::string quote = needs_quotes ? "\"" : "";
+  return word.substr(0, begin) + quote + *mapped + quote + word.substr(end);
+}
+
 }  // namespace
+
+std::string WithMappedPaths(const std::string& text, const PathMapper& map_path) {
+  std::string mapped;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    if (IsCommandLineBlank(text[pos])) {
+      mapped.push_back(text[pos++]);
+      continue;
+    }
+    std::size_t end = pos;
+    for (bool quoted = false; end < text.size() && (quoted || !IsCommandLineBlank(text[end]));
+         ++end) {
+      if (text[end] == '"') quoted = !quoted;
+    }
+    mapped += MappedWord(text.substr(pos, end - pos), map_path);
+    pos = end;
+  }
+  return mapped;
+}
 
 std::string WithoutOuterQuotes(const std::string& request) {
   std::string text = request;
@@ -201,8 +242,10 @@ std::string ExpandVariables(const std::string& text, const VariableLookup& looku
 
 InterpretedCommand ParseCommand(const std::string& line) { return CommandParser(line).Parse(); }
 
-InterpretedCommand InterpretRequest(const std::string& request, const VariableLookup& lookup) {
+InterpretedCommand InterpretRequest(const std::string& request, const VariableLookup& lookup,
+                                    const PathMapper& map_path) {
   std::string text = WithoutOuterQuotes(request);
+  if (map_path) text = WithMappedPaths(text, map_path);
   std::replace(text.begin(), text.end(), '\\', '/');
   return ParseCommand(ExpandVariables(text, lookup));
 }

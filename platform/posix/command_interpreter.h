@@ -8,7 +8,10 @@
 // The steps, in cmd's order:
 //  1. The outer-quote rule: a request that starts with a double quote loses
 //     that quote and the last double quote in it.
-//  2. Every backslash becomes a slash, so Windows paths name Linux files.
+//  2. A word that begins, perhaps after a double quote, with "<letter>:\"
+//     is handed to a path mapper, which may give the Linux path for it (a
+//     drive letter mapped to a directory); every other word stays. Then
+//     every backslash becomes a slash, so Windows paths name Linux files.
 //  3. %NAME% is replaced by the variable's value. A name with no value leaves
 //     its first percent sign as written, and reading goes on right after it
 //     (so "%%" is two percent signs and "%A%B%" may still expand "%B%").
@@ -56,6 +59,10 @@ struct InterpretedCommand {
 // The value of an environment variable, or nothing when it is not set.
 using VariableLookup = std::function<std::optional<std::string>(const std::string& name)>;
 
+// The Linux path for a Windows path that begins with "<letter>:\", or
+// nothing to leave it as it is.
+using PathMapper = std::function<std::optional<std::string>(const std::string& path)>;
+
 // Step 1.
 std::string WithoutOuterQuotes(const std::string& request);
 
@@ -65,7 +72,12 @@ std::string ExpandVariables(const std::string& text, const VariableLookup& looku
 // Step 4, on a line whose variables are expanded.
 InterpretedCommand ParseCommand(const std::string& line);
 
+// The drive paths of step 2: a quoted one keeps its quotes, and an unquoted
+// one whose Linux path holds a blank gets them.
+std::string WithMappedPaths(const std::string& text, const PathMapper& map_path);
+
 // Steps 1 to 4.
-InterpretedCommand InterpretRequest(const std::string& request, const VariableLookup& lookup);
+InterpretedCommand InterpretRequest(const std::string& request, const VariableLookup& lookup,
+                                    const PathMapper& map_path = {});
 
 }  // namespace qlx::platform::posix

@@ -1,6 +1,8 @@
 // Files on the program's Windows-style paths: every backslash becomes a slash
-// here, and nowhere else, and the ANSI (Windows-1252) path the program formed
-// becomes the UTF-8 name Linux knows the file by. Failures are reported with
+// here, and the ANSI (Windows-1252) path the program formed becomes the UTF-8
+// name Linux knows the file by; a path on a drive letter is resolved in the
+// directory the letter maps to (drives.h). A write, copy or delete is traced
+// for a rehearsal (trace.h). Failures are reported with
 // the Windows codes the same calls give on Windows: 2 for a missing file in an
 // existing directory, 3 when the directory is missing, 5 for no access (a
 // directory included).
@@ -16,19 +18,34 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/drives.h"
 #include "platform/posix/posix_io.h"
 #include "platform/posix/text_encoding.h"
 #include "platform/posix/text_mode_stream.h"
+#include "platform/posix/trace.h"
 #include "platform/posix/windows_errors.h"
 
 namespace qlx::platform {
 namespace {
 
-std::string NativePath(std::string path) {
+// A path on a drive letter is resolved in the directory the letter maps to
+// (drives.h); any other path only has its backslashes turned.
+Result<std::string> NativePath(std::string path) {
+  if (posix::HasDriveLetter(path)) return posix::ResolveDrivePath(posix::Utf8FromAnsi(path));
   std::replace(path.begin(), path.end(), '\\', '/');
   return posix::Utf8FromAnsi(path);
+}
+
+// The rehearsal trace of a change to a file; `path` as the program formed it.
+void TraceFileEvent(const char* event, const std::string& path, const Result<std::string>& native,
+                    const char* what, uint32_t code) {
+  std::vector<std::string> fields = {event, posix::Utf8FromAnsi(path), native ? *native : "-"};
+  if (what) fields.push_back(what);
+  fields.push_back(std::to_string(code));
+  posix::Trace(fields);
 }
 
 // Windows tells a missing file (2) from a missing directory (3).
@@ -91,22 +108,34 @@ Result<> CheckReplaceableTarget(const std::string& target) {
 }  // namespace
 
 Result<UniqueFile> OpenFile(const std::string& path, const char* mode) {
-  const std::string native_path = NativePath(path);
-  UniqueFile file(OpenStream(native_path, mode));
-  if (!file) return Failure{WindowsErrorForPath(errno, native_path)};
+  const Result<std::string> native_path = NativePath(path);
+  if (!native_path) return Failure{native_path.error()};
+  const bool writes = !IsTextModeRead(mode);
+  const bool existed = writes && posix::Exists(*native_path);
+  UniqueFile file(OpenStream(*native_path, mode));
+  const uint32_t error = file ? 0 : WindowsErrorForPath(errno, *native_path);
+  if (writes) {
+    TraceFileEvent("file.write", path, native_path, existed ? "changed" : "created", error);
+  }
+  if (!file) return Failure{error};
   return file;
 }
 
 Result<> RemoveFile(const std::string& path) {
-  const std::string native_path = NativePath(path);
+  const Result<std::string> native_path = NativePath(path);
+  uint32_t error = native_path.error();
   // unlink, not remove: a directory is no file to delete.
-  if (::unlink(native_path.c_str()) == 0) return {};
-  return Failure{WindowsErrorForPath(errno, native_path)};
+  if (native_path && ::unlink(native_path->c_str()) != 0) {
+    error = WindowsErrorForPath(errno, *native_path);
+  }
+  TraceFileEvent("file.delete", path, native_path, nullptr, error);
+  if (error != 0) return Failure{error};
+  return {};
 }
 
-Result<> CopyFileReplacing(const std::string& from, const std::string& to) {
-  const std::string source_path = NativePath(from);
-  const std::string target_path = NativePath(to);
+namespace {
+
+Result<> CopyNative(const std::string& source_path, const std::string& target_path) {
   posix::UniqueFd source(::open(source_path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!source) return Failure{WindowsErrorForPath(errno, source_path)};
   struct stat source_status {};
@@ -127,6 +156,17 @@ Result<> CopyFileReplacing(const std::string& from, const std::string& to) {
   });
   if (error != 0) return Failure{WindowsErrorForPath(error, target_path)};
   return {};
+}
+
+}  // namespace
+
+Result<> CopyFileReplacing(const std::string& from, const std::string& to) {
+  const Result<std::string> source_path = NativePath(from);
+  const Result<std::string> target_path = NativePath(to);
+  Result<> result = Failure{source_path ? target_path.error() : source_path.error()};
+  if (source_path && target_path) result = CopyNative(*source_path, *target_path);
+  TraceFileEvent("file.write", to, target_path, "copied", result.error());
+  return result;
 }
 
 }  // namespace qlx::platform

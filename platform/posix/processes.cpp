@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "platform/posix/command_interpreter.h"
+#include "platform/posix/drives.h"
 #include "platform/posix/posix_io.h"
 #include "platform/posix/private_directory.h"
 #include "platform/posix/text_encoding.h"
@@ -378,7 +379,8 @@ Result<> Redirect(const Redirection& redirection, const std::string& directory,
 // child a process group of its own; otherwise the child shares ours. The
 // result is the interpreter's: the program's exit code, or its own.
 Result<uint32_t> RunRequest(const std::string& request, const std::string& directory, bool hidden) {
-  const posix::InterpretedCommand command = posix::InterpretRequest(request, EnvironmentValue);
+  const posix::InterpretedCommand command =
+      posix::InterpretRequest(request, EnvironmentValue, posix::MappedDriveArgument);
   if (!command.refusal.empty()) {
     return Complain(kStandardError, command.refusal, kInterpreterFailure);
   }

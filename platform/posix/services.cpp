@@ -22,6 +22,7 @@
 
 #include "platform/posix/posix_io.h"
 #include "platform/posix/text_encoding.h"
+#include "platform/posix/trace.h"
 #include "platform/services.h"
 #include "platform/text.h"
 #include "platform/windows_codes.h"
@@ -112,6 +113,23 @@ std::string Joined(const std::vector<std::string>& lines) {
   return text;
 }
 
+// The service's state as the file tells it now: "running", "stopped", or "-"
+// when the file holds no such service or cannot be read.
+std::string StateWord(const std::string& path, const std::string& name) {
+  const Result<ServicesFile> lines = ReadServicesFile(path);
+  const std::optional<std::size_t> index = lines ? FindService(*lines, name) : std::nullopt;
+  if (!index) return "-";
+  return ParseServiceLine((*lines)[*index])->running ? kRunning : kStopped;
+}
+
+// A missing file is named once on standard error, with the variable that
+// says where it is.
+void NoteIfMissing(const std::string& path) {
+  if (!posix::Exists(path)) {
+    posix::NoteOnce("no services file at " + path + " (" + kServicesFileVariable + " names it)");
+  }
+}
+
 std::string ServicesFilePath() {
   return posix::EnvironmentOr(kServicesFileVariable, kDefaultServicesFile);
 }
@@ -121,11 +139,27 @@ class FileService : public Service {
   FileService(std::string file_path, std::string name)
       : file_path_(std::move(file_path)), name_(std::move(name)) {}
 
-  Result<> Stop() override { return ChangeState(/*running=*/false, kErrorServiceNotActive); }
-  Result<> Start() override { return ChangeState(/*running=*/true, kErrorServiceAlreadyRunning); }
+  Result<> Stop() override {
+    return Traced("stop",
+                  [this] { return ChangeState(/*running=*/false, kErrorServiceNotActive); });
+  }
+  Result<> Start() override {
+    return Traced("start",
+                  [this] { return ChangeState(/*running=*/true, kErrorServiceAlreadyRunning); });
+  }
   void WaitWhileStopPending(std::chrono::milliseconds /*limit*/) override {}
 
  private:
+  // Runs the request and traces the service's state before and after it.
+  template <typename Request>
+  Result<> Traced(const char* what, Request request) {
+    const std::string before = StateWord(file_path_, name_);
+    const Result<> result = request();
+    posix::Trace({"service", posix::Utf8FromAnsi(name_), what, before, StateWord(file_path_, name_),
+                  std::to_string(result.error())});
+    return result;
+  }
+
   // Moves the service to the new state; `already_there` is the code for a
   // service that is in that state already.
   Result<> ChangeState(bool running, uint32_t already_there) {
@@ -168,6 +202,7 @@ class FileServices : public Services {
  public:
   Result<std::unique_ptr<ServiceManager>> OpenManager() override {
     std::string file_path = ServicesFilePath();
+    NoteIfMissing(file_path);
     if (posix::IsWriteProtected(file_path)) return Failure{kErrorAccessDenied};
     if (const Result<ServicesFile> lines = ReadServicesFile(file_path); !lines) {
       return Failure{lines.error()};

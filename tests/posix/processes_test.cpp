@@ -216,6 +216,8 @@ class CommandInterpreterTest : public ProcessesTest {
   ScopedEnvironment path_{"PATH", scripts_.path().string() + ":" + std::getenv("PATH")};
   ScopedEnvironment record_{"QLX_ARGUMENTS", scripts_ / "arguments"};
   ScopedEnvironment value_{"QLX_Value", "\xC3\x9C"};  // U+00DC in UTF-8
+  ScopedEnvironment drive_{"QLX_DRIVE_Q", temporary_.path().string()};
+  ScopedEnvironment unmapped_{"QLX_DRIVE_Z", std::nullopt};
 };
 
 TEST_F(CommandInterpreterTest, ReadsTheLineAsCmdAndRunsOneProgramWithNoShell) {
@@ -226,6 +228,7 @@ TEST_F(CommandInterpreterTest, ReadsTheLineAsCmdAndRunsOneProgramWithNoShell) {
     fs::perms mode = kOwnerOnly;
   };
   const std::string u_umlaut = "\xC3\x9C";
+  const std::string q_drive = fs::canonical(temporary_.path()).string();
   const struct {
     std::string request;
     uint32_t code;
@@ -249,6 +252,14 @@ TEST_F(CommandInterpreterTest, ReadsTheLineAsCmdAndRunsOneProgramWithNoShell) {
        Arguments{u_umlaut, u_umlaut, "%QLX_UNSET%", "100%%", "%" + u_umlaut + "%", "a&b", "c d",
                  "e^f", ">"},
        {{"r.txt", "out\nerr\n"}}},
+      // An argument on a mapped drive names the Linux file, found without
+      // regard to case; anything else stays as written.
+      {"qlxrec \"q:\\SUB DIR\\..\\IN.txt\" Q:\\sub dir Q:\\..\\In.Txt Z:\\in.txt -Q:\\in.txt "
+       "Q:\\none\\x Q:in.txt",
+       0,
+       Arguments{q_drive + "/in.txt", q_drive + "/sub", "dir", q_drive + "/in.txt", "Z:/in.txt",
+                 "-Q:/in.txt", "Q:/none/x", "Q:in.txt"},
+       {}},
       {"qlxrec \"a & b | c\" 1>one.txt 2>two.txt",
        0,
        Arguments{"a & b | c"},
