@@ -191,6 +191,7 @@ std::string MappedWord(const std::string& word, const PathMapper& map_path) {
 std::string WithMappedPaths(const std::string& text, const PathMapper& map_path) {
   std::string mapped;
   std::size_t pos = 0;
+  bool program_seen = false;
   while (pos < text.size()) {
     if (IsCommandLineBlank(text[pos])) {
       mapped.push_back(text[pos++]);
@@ -201,7 +202,10 @@ std::string WithMappedPaths(const std::string& text, const PathMapper& map_path)
          ++end) {
       if (text[end] == '"') quoted = !quoted;
     }
-    mapped += MappedWord(text.substr(pos, end - pos), map_path);
+    // The program itself is looked for as ever, never on a mapped drive.
+    const std::string word = text.substr(pos, end - pos);
+    mapped += program_seen ? MappedWord(word, map_path) : word;
+    program_seen = true;
     pos = end;
   }
   return mapped;

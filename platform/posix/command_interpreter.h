@@ -8,8 +8,8 @@
 // The steps, in cmd's order:
 //  1. The outer-quote rule: a request that starts with a double quote loses
 //     that quote and the last double quote in it.
-//  2. A word that begins, perhaps after a double quote, with "<letter>:\"
-//     is handed to a path mapper, which may give the Linux path for it (a
+//  2. A word after the program's that begins, perhaps after a double quote,
+//     with "<letter>:\" is handed to a path mapper, which may give the Linux path for it (a
 //     drive letter mapped to a directory); every other word stays. Then
 //     every backslash becomes a slash, so Windows paths name Linux files.
 //  3. %NAME% is replaced by the variable's value. A name with no value leaves

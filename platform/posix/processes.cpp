@@ -312,6 +312,10 @@ Result<uint32_t> Complain(int fd, const std::string& text, uint32_t exit_code) {
 std::string RedirectionPath(const std::string& target, const std::string& directory) {
   // "nul" is Windows' null device in every directory.
   if (posix::EqualIgnoringCase(target, "nul")) return "/dev/null";
+  // A file on a mapped drive letter is where the letter maps it.
+  if (posix::HasDriveLetter(target)) {
+    if (const Result<std::string> on_drive = posix::ResolveDrivePath(target)) return *on_drive;
+  }
   return InDirectory(directory, target);
 }
 

@@ -252,14 +252,14 @@ TEST_F(CommandInterpreterTest, ReadsTheLineAsCmdAndRunsOneProgramWithNoShell) {
        Arguments{u_umlaut, u_umlaut, "%QLX_UNSET%", "100%%", "%" + u_umlaut + "%", "a&b", "c d",
                  "e^f", ">"},
        {{"r.txt", "out\nerr\n"}}},
-      // An argument on a mapped drive names the Linux file, found without
-      // regard to case; anything else stays as written.
+      // An argument or a redirection on a mapped drive names the Linux
+      // file, found without regard to case; anything else stays as written.
       {"qlxrec \"q:\\SUB DIR\\..\\IN.txt\" Q:\\sub dir Q:\\..\\In.Txt Z:\\in.txt -Q:\\in.txt "
-       "Q:\\none\\x Q:in.txt",
+       "Q:\\none\\x Q:in.txt 2>\"q:\\Sub Dir\\E.txt\"",
        0,
        Arguments{q_drive + "/in.txt", q_drive + "/sub", "dir", q_drive + "/in.txt", "Z:/in.txt",
                  "-Q:/in.txt", "Q:/none/x", "Q:in.txt"},
-       {}},
+       {{"sub dir/E.txt", "err\n"}}},
       {"qlxrec \"a & b | c\" 1>one.txt 2>two.txt",
        0,
        Arguments{"a & b | c"},
