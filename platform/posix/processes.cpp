@@ -37,6 +37,7 @@
 #include "platform/posix/posix_io.h"
 #include "platform/posix/private_directory.h"
 #include "platform/posix/text_encoding.h"
+#include "platform/posix/trace.h"
 #include "platform/posix/windows_command_line.h"
 #include "platform/posix/windows_errors.h"
 #include "platform/processes.h"
@@ -369,11 +370,18 @@ Result<> Redirect(const Redirection& redirection, const std::string& directory,
     return {};
   }
   const std::string path = RedirectionPath(redirection.target, directory);
+  const bool writes = redirection.kind != Redirection::Kind::kRead && path != "/dev/null";
+  const bool existed = writes && posix::Exists(path);
   int error = 0;
   UniqueFd file = redirection.kind == Redirection::Kind::kRead
                       ? OpenInput(path, &error)
                       : OpenOutput(path, redirection.kind == Redirection::Kind::kAppend, &error);
-  if (!file) return Failure{RedirectionError(error, redirection, path)};
+  const uint32_t code = file ? 0 : RedirectionError(error, redirection, path);
+  if (writes) {
+    posix::Trace({"file.write", redirection.target, path, existed ? "changed" : "created",
+                  std::to_string(code)});
+  }
+  if (!file) return Failure{code};
   handles.Redirect(redirection.handle, AboveStandardHandles(std::move(file)));
   return {};
 }

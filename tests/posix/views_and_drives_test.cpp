@@ -12,6 +12,7 @@
 
 #include "platform/files.h"
 #include "platform/posix/drives.h"
+#include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/windows_codes.h"
@@ -204,6 +205,7 @@ TEST(StandInTraceTest, ReadsChangesAndTransitionsAreLinesOfTheTrace) {
   EXPECT_TRUE(platform::OpenFile("c:\\new.TXT", "a+"));
   EXPECT_TRUE(platform::CopyFileReplacing("C:\\source.txt", "C:\\copy.txt"));
   EXPECT_TRUE(platform::RemoveFile("C:\\COPY.TXT"));
+  platform::SystemProcesses().RunCommandInterpreter("true >C:\\Out.txt 2>nul");
   auto manager = platform::SystemServices().OpenManager();
   ASSERT_TRUE(manager);
   auto service = (*manager)->OpenNamedService("ov quellmark");
@@ -211,30 +213,25 @@ TEST(StandInTraceTest, ReadsChangesAndTransitionsAreLinesOfTheTrace) {
   EXPECT_TRUE((*service)->Stop());
   EXPECT_FALSE((*service)->Stop());
 
-  const std::string file = directory / "registry.reg";
+  // Backslashes in a field are doubled, a TAB is written as \t.
+  const std::string keys =
+      "\tSOFTWARE\\\\OV\\\\Quellmark\tSOFTWARE\\\\WOW6432Node\\\\OV\\\\Quellmark\t";
+  const std::string export_file = directory / "registry.reg";
   const std::string root = directory.path().string();
-  EXPECT_EQ(ReadBytes(directory.path() / "trace"),
-            "registry.read\t" + file +
-                "\tSOFTWARE\\\\OV\\\\Quellmark\tSOFTWARE\\\\WOW6432Node\\\\OV\\\\Quellmark"
-                "\tTab\\tName\t-\t-\t2\n"
-                "registry.write\t" +
-                file +
-                "\tSOFTWARE\\\\OV\\\\Quellmark\tSOFTWARE\\\\WOW6432Node\\\\OV\\\\Quellmark"
-                "\tBuild\tREG_SZ\t32-bit view\t4.3.1\t0\n"
-                "file.write\tC:\\\\New.txt\t" +
-                root +
-                "/New.txt\tcreated\t0\n"
-                "file.write\tc:\\\\new.TXT\t" +
-                root +
-                "/New.txt\tchanged\t0\n"
-                "file.write\tC:\\\\copy.txt\t" +
-                root +
-                "/copy.txt\tcopied\t0\n"
-                "file.delete\tC:\\\\COPY.TXT\t" +
-                root +
-                "/copy.txt\t0\n"
-                "service\tov quellmark\tstop\trunning\tstopped\t0\n"
-                "service\tov quellmark\tstop\tstopped\tstopped\t1062\n");
+  const std::vector<std::string> lines = {
+      "registry.read\t" + export_file + keys + "Tab\\tName\t-\t-\t2",
+      "registry.write\t" + export_file + keys + "Build\tREG_SZ\t32-bit view\t4.3.1\t0",
+      "file.write\tC:\\\\New.txt\t" + root + "/New.txt\tcreated\t0",
+      "file.write\tc:\\\\new.TXT\t" + root + "/New.txt\tchanged\t0",
+      "file.write\tC:\\\\copy.txt\t" + root + "/copy.txt\tcopied\t0",
+      "file.delete\tC:\\\\COPY.TXT\t" + root + "/copy.txt\t0",
+      "file.write\tC:/Out.txt\t" + root + "/Out.txt\tcreated\t0",
+      "service\tov quellmark\tstop\trunning\tstopped\t0",
+      "service\tov quellmark\tstop\tstopped\tstopped\t1062",
+  };
+  std::string expected;
+  for (const std::string& line : lines) expected += line + "\n";
+  EXPECT_EQ(ReadBytes(directory.path() / "trace"), expected);
 }
 
 TEST(StandInTraceTest, MissingFilesAreNamedOnceWithTheirVariables) {
