@@ -70,7 +70,7 @@ class Rehearsal(unittest.TestCase):
         report = result.stdout
         self.assertEqual(result.returncode, 0, report + result.stderr)
 
-        (work,) = (inputs / "out").iterdir()
+        (work,) = (path.resolve() for path in (inputs / "out").iterdir())
         self.assertEqual(work.stat().st_mode & 0o777, 0o700)
         self.assertIn(f"Working copy (left in place): {work}", report)
         self.assertEqual(inputs_as_they_are(inputs), untouched)
