@@ -90,6 +90,8 @@ Result<> CheckReplaceableTarget(const std::string& target) {
 
 }  // namespace
 
+std::string SystemPath(const std::string& path) { return NativePath(path); }
+
 Result<UniqueFile> OpenFile(const std::string& path, const char* mode) {
   const std::string native_path = NativePath(path);
   UniqueFile file(OpenStream(native_path, mode));

@@ -94,6 +94,7 @@ class Sandbox:
         self.zqtool_exit = 0
         self.key_prefix = ""  # what the "-e" key begins with
         self.odbc_dsns = {}
+        self.odbc_ini = None  # the text of odbc.ini, when not made from odbc_dsns
         self.sqlite = None
 
     @staticmethod
@@ -137,7 +138,7 @@ class Sandbox:
             path = self.bin / name
             self.write(path, text.format(root=self.root, key_prefix=self.key_prefix))
             path.chmod(0o755)
-        self.write(self.root / "odbc.ini", "".join(
+        self.write(self.root / "odbc.ini", self.odbc_ini if self.odbc_ini is not None else "".join(
             f"[{dsn}]\n" + "".join(f"{k}={v}\n" for k, v in attrs.items())
             for dsn, attrs in self.odbc_dsns.items()))
 
