@@ -103,9 +103,9 @@ class Sandbox:
 
     # --- the database -----------------------------------------------------
     def use_sqlite(self):
-        """Both data sources lead to one SQLite file holding the table. The SQL
-        Server string names its catalogue, which becomes the ODBC Database
-        attribute: for SQLite, a file of that name in the current directory."""
+        """Both data sources lead to one SQLite file holding the table, named
+        by their own Database, so the SQL Server string's catalogue is not
+        sent (it would name the same file, in the current directory)."""
         self.sqlite = self.work / "QLX_v3_0"
         with sqlite3.connect(self.sqlite) as db:
             db.execute(SCHEMA)
