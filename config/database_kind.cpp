@@ -4,6 +4,7 @@
 
 #include "config/host_paths.h"
 #include "config/properties_file.h"
+#include "platform/files.h"
 
 namespace qlx {
 
@@ -18,6 +19,12 @@ std::string GetDatabaseType() {
       });
   if (!opened) {
     std::printf("Error in opening the file: %s\n", path.c_str());
+    // Where the system looked, when that is not the path just printed.
+    const std::string system_path = platform::SystemPath(path);
+    if (system_path != path) {
+      std::fprintf(stderr, "qlxpatch: cannot open %s, so the database is taken to be SQL Server\n",
+                   system_path.c_str());
+    }
     return "";
   }
   return type;

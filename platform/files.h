@@ -53,6 +53,10 @@ Result<std::string> ReadWholeText(const std::string& path);
 inline int CloseStream(std::FILE* file) { return std::fclose(file); }
 using UniqueFile = UniqueHandle<ClosedBy<std::FILE*, &CloseStream>>;
 
+// The path the system is given for one the program formed: on Linux with
+// slashes for its backslashes, in UTF-8; on Windows the path as it is.
+std::string SystemPath(const std::string& path);
+
 Result<UniqueFile> OpenFile(const std::string& path, const char* mode);
 Result<> RemoveFile(const std::string& path);
 Result<> CopyFileReplacing(const std::string& from, const std::string& to);

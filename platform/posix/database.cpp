@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/posix/odbc_connection_string.h"
+#include "platform/posix/odbc_data_sources.h"
 #include "platform/posix/odbc_errors.h"
 #include "platform/posix/odbc_handles.h"
 #include "platform/windows_codes.h"
@@ -82,7 +83,13 @@ class OdbcConnection : public Connection {
 
   void Open() override {
     if (connection_) throw ObjectOpen();
-    const std::string odbc_connection_string = odbc::TranslateConnectionString(connection_string_);
+    const std::string odbc_connection_string =
+        odbc::TranslateConnectionString(connection_string_, [](const std::string& name) {
+          const odbc::DataSource source = odbc::LookUpDataSource(name);
+          // The driver manager's own refusal follows; this says where to look.
+          if (!source.defined) odbc::ReportMissingDataSource(name);
+          return source;
+        });
     auto connection = std::make_unique<ConnectionHandle>(environment_);
     connection->SetLoginTimeout(static_cast<unsigned long>(connection_timeout_));
     connection->Connect(odbc_connection_string);

@@ -119,6 +119,8 @@ Result<> CheckReplaceableTarget(const std::string& target) {
 
 }  // namespace
 
+std::string SystemPath(const std::string& path) { return NativePath(path); }
+
 Result<UniqueFile> OpenFile(const std::string& path, const char* mode) {
   const Result<std::string> native_path = NativePath(path);
   if (!native_path) return Failure{native_path.error()};

@@ -14,6 +14,8 @@ namespace {
 constexpr char kNoProvider[] =
     "[qlxpatch]Provider not specified: no data source name to connect to";
 constexpr char kBadFormat[] = "[qlxpatch]Format of the connection string is not valid: ";
+constexpr char kUnsafeForSQLite[] =
+    "[qlxpatch]The SQLite driver cannot be given a value holding \";\", \"{\" or \"}\": ";
 
 // Names and keywords compare as Windows compares them, without regard to case.
 bool SameName(const std::string& a, const std::string& b) { return posix::EqualIgnoringCase(a, b); }
@@ -146,6 +148,14 @@ void Merge(std::vector<Attribute>& attributes, Attribute attribute) {
   attributes.push_back(std::move(attribute));
 }
 
+// The translated attributes that mean nothing to the SQLite driver.
+bool UnusedBySQLite(const Attribute& attribute) {
+  for (const char* name : {"Server", "UID", "PWD", "Trusted_Connection"}) {
+    if (SameName(attribute.name, name)) return true;
+  }
+  return false;
+}
+
 bool NeedsBraces(const std::string& value) {
   if (value.empty()) return false;
   return value.find_first_of(";{}") != std::string::npos || IsWhiteSpace(value.front()) ||
@@ -184,19 +194,37 @@ std::string OdbcValue(const std::string& value) {
 }
 
 std::string OdbcConnectionString(const std::string& data_source,
-                                 const std::vector<Attribute>& attributes) {
+                                 const std::vector<Attribute>& attributes, DriverKind driver) {
+  const bool braces = driver != DriverKind::kSQLite;
   std::string text = "DSN=" + OdbcValue(data_source) + ";";
   for (const Attribute& attribute : attributes) {
-    text += attribute.name + "=" + OdbcValue(attribute.value) + ";";
+    text += attribute.name + "=" + (braces ? OdbcValue(attribute.value) : attribute.value) + ";";
   }
   return text;
 }
 
-std::string TranslateConnectionString(const std::string& ole_db) {
+std::vector<Attribute> AttributesFor(const DataSource& source, std::vector<Attribute> attributes) {
+  std::vector<Attribute> kept;
+  for (Attribute& attribute : attributes) {
+    if (source.names_database && SameName(attribute.name, "Database")) continue;
+    if (source.driver == DriverKind::kSQLite) {
+      if (UnusedBySQLite(attribute)) continue;
+      if (attribute.value.find_first_of(";{}") != std::string::npos) {
+        throw ComError(kEFail, kUnsafeForSQLite + attribute.name);
+      }
+    }
+    kept.push_back(std::move(attribute));
+  }
+  return kept;
+}
+
+std::string TranslateConnectionString(const std::string& ole_db, const DataSourceLookUp& look_up) {
   const std::vector<Attribute> attributes = ParseOleDbConnectionString(ole_db);
   const std::optional<std::string> provider = ProviderOf(attributes);
   if (!provider || provider->empty()) throw ComError(kEFail, kNoProvider);
-  return OdbcConnectionString(*provider, TranslateAttributes(attributes));
+  const DataSource source = look_up(*provider);
+  return OdbcConnectionString(*provider, AttributesFor(source, TranslateAttributes(attributes)),
+                              source.driver);
 }
 
 }  // namespace qlx::platform::odbc

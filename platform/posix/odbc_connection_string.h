@@ -8,9 +8,12 @@
 // attributes are renamed to their ODBC keywords and follow the data source, so
 // that they override what the data source itself says.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/posix/odbc_data_sources.h"
 
 namespace qlx::platform::odbc {
 
@@ -43,13 +46,28 @@ std::vector<Attribute> TranslateAttributes(const std::vector<Attribute>& attribu
 // ";", "{" or "}" or begins or ends with a blank; otherwise unchanged.
 std::string OdbcValue(const std::string& value);
 
-// "DSN=<data source>;" followed by each attribute as "name=value;".
+// "DSN=<data source>;" followed by each attribute as "name=value;", the
+// values as OdbcValue writes them, but for the SQLite driver, which does not
+// read braces: it gets them as they are.
 std::string OdbcConnectionString(const std::string& data_source,
-                                 const std::vector<Attribute>& attributes);
+                                 const std::vector<Attribute>& attributes,
+                                 DriverKind driver = DriverKind::kOther);
 
-// What SQLDriverConnect is given for an OLE DB connection string. Throws
-// ComError(E_FAIL) saying why when no connection can be attempted: the string
-// is malformed or names no provider.
-std::string TranslateConnectionString(const std::string& ole_db);
+// The attributes as the data source's driver is to get them. A data source
+// that names its own Database keeps it. The SQLite driver gets only what it
+// uses (no Server, UID, PWD or Trusted_Connection), and since it reads braces
+// as part of a value, a value holding ";", "{" or "}" would end early or
+// smuggle in attributes of its own: it throws ComError(E_FAIL) naming the
+// attribute.
+std::vector<Attribute> AttributesFor(const DataSource& source, std::vector<Attribute> attributes);
+
+// Where the provider's data source is looked up.
+using DataSourceLookUp = std::function<DataSource(const std::string& name)>;
+
+// What SQLDriverConnect is given for an OLE DB connection string, for the
+// data source that `look_up` finds for its provider. Throws ComError(E_FAIL)
+// saying why when no connection can be attempted: the string is malformed,
+// names no provider, or holds a value the driver cannot be given.
+std::string TranslateConnectionString(const std::string& ole_db, const DataSourceLookUp& look_up);
 
 }  // namespace qlx::platform::odbc

@@ -27,6 +27,8 @@ uint32_t ErrorCodeFor(int c_error) {
 
 }  // namespace
 
+std::string SystemPath(const std::string& path) { return path; }
+
 Result<UniqueFile> OpenFile(const std::string& path, const char* mode) {
   SetLastError(ERROR_SUCCESS);
   errno = 0;

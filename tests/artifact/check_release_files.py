@@ -2,7 +2,8 @@
 a Windows administrator is promised: qlxpatch.exe is a 32-bit console
 program that needs only DLLs every Windows has, carries no debug information
 and no symbols, runs as invoker and names its version; the guide is plain
-ASCII with CR LF line ends.
+ASCII with CR LF line ends, and its log examples are the texts the program
+writes, as the end-to-end runs check them (tests/e2e/expected_log.py).
 
 Run with Debian's /usr/bin/python3, which has python3-pefile:
     check_release_files.py EXE GUIDE VERSION
@@ -10,8 +11,12 @@ Run with Debian's /usr/bin/python3, which has python3-pefile:
 
 import sys
 import xml.etree.ElementTree as ElementTree
+from pathlib import Path
 
 import pefile
+
+sys.path.insert(0, str(Path(__file__).parents[1] / "e2e"))
+from expected_log import ORACLE_PARAMETERS, SUCCESSFUL_RUN  # noqa: E402
 
 SYSTEM_DLLS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll",
                "user32.dll"}
@@ -115,11 +120,23 @@ def exe_checks(path, version):
     ]
 
 
+def shown_in(guide, log):
+    """Whether the guide shows the log's lines as an example: indented by four
+    blanks, with CR LF line ends, as one block."""
+    lines = log.rstrip("\n").split("\n")
+    block = "".join(f"    {line}\r\n" for line in lines)
+    return ("\r\n" + block).encode("ascii") in guide
+
+
 def guide_checks(path):
     data = open(path, "rb").read()
     bare_line_feeds = data.count(b"\n") - data.count(b"\r\n")
     bare_returns = data.count(b"\r") - data.count(b"\r\n")
     return [
+        ("guide shows the log of a successful run", shown_in(data, SUCCESSFUL_RUN),
+         "no such example"),
+        ("guide shows the Oracle parameter lines", shown_in(data, ORACLE_PARAMETERS),
+         "no such example"),
         ("guide is plain ASCII", all(b < 0x80 for b in data), "bytes above 0x7F"),
         ("guide has CR LF line ends only", bare_line_feeds == 0 and bare_returns == 0
          and data.endswith(b"\r\n"), f"{bare_line_feeds} bare LF, {bare_returns} bare CR"),

@@ -94,6 +94,7 @@ class Sandbox:
         self.zqtool_exit = 0
         self.key_prefix = ""  # what the "-e" key begins with
         self.odbc_dsns = {}
+        self.odbc_ini = None  # the text of odbc.ini, when not made from odbc_dsns
         self.sqlite = None
 
     @staticmethod
@@ -102,9 +103,9 @@ class Sandbox:
 
     # --- the database -----------------------------------------------------
     def use_sqlite(self):
-        """Both data sources lead to one SQLite file holding the table. The SQL
-        Server string names its catalogue, which becomes the ODBC Database
-        attribute: for SQLite, a file of that name in the current directory."""
+        """Both data sources lead to one SQLite file holding the table, named
+        by their own Database, so the SQL Server string's catalogue is not
+        sent (it would name the same file, in the current directory)."""
         self.sqlite = self.work / "QLX_v3_0"
         with sqlite3.connect(self.sqlite) as db:
             db.execute(SCHEMA)
@@ -137,7 +138,7 @@ class Sandbox:
             path = self.bin / name
             self.write(path, text.format(root=self.root, key_prefix=self.key_prefix))
             path.chmod(0o755)
-        self.write(self.root / "odbc.ini", "".join(
+        self.write(self.root / "odbc.ini", self.odbc_ini if self.odbc_ini is not None else "".join(
             f"[{dsn}]\n" + "".join(f"{k}={v}\n" for k, v in attrs.items())
             for dsn, attrs in self.odbc_dsns.items()))
 

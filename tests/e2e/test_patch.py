@@ -16,6 +16,19 @@ NOT_STARTED = "The service has not been started.\r\n"
 NO_SERVICE = "The specified service does not exist as an installed service.\r\n"
 
 
+def readme_odbc_example():
+    """The odbc.ini example of the project's README, as an administrator would
+    copy it: the indented lines from its "# odbc.ini" comment on."""
+    readme = (Path(__file__).parents[2] / "README.md").read_text()
+    start = readme.index("    # odbc.ini (")
+    lines = []
+    for line in readme[start:].splitlines():
+        if line and not line.startswith("    "):
+            break
+        lines.append(line[4:])
+    return "\n".join(lines).strip() + "\n"
+
+
 def duplicate_entry(statement):
     return ("ExecuteQuery failed.\n"
             "Error = 47\n"
@@ -144,6 +157,36 @@ class ServiceStates(PatchTestCase):
 
 
 class Configuration(PatchTestCase):
+    def test_the_readme_odbc_example_works_as_written(self):
+        # Its directory becomes the sandbox's; the current directory gets no
+        # catalogue file of its own, for SQL Server nor for Oracle.
+        for db_type, log in (("SQLServer", SUCCESSFUL_RUN),
+                             ("Oracle", SUCCESSFUL_RUN.replace(
+                                 "Starting updation", ORACLE_PARAMETERS + "Starting updation"))):
+            with self.subTest(db_type):
+                self.box = Sandbox(BINARY).use_sqlite()
+                self.addCleanup(self.box.remove)
+                self.box.db_type = db_type
+                example = readme_odbc_example().replace("/srv/qlx", str(self.box.root))
+                self.assertIn(f"ODBCINI={self.box.root}/odbc.ini", example)
+                self.box.odbc_ini = example
+                self.box.sqlite = self.box.sqlite.rename(self.box.root / "QLX_v3_0")
+                self.run_patch()
+                self.assertLog(log)
+                self.assertEqual(len(self.box.rows()), 2)
+                self.assertEqual(sorted(p.name for p in self.box.work.iterdir()),
+                                 ["QLX_patch.log", "qlxtools.xml"])
+
+    def test_missing_global_settings_name_their_path_once_on_standard_error(self):
+        self.box.db_type = None
+        result = self.run_patch()
+        written = str(self.box.host) + "\\config\\globalsettings.props"
+        self.assertEqual(result.stdout, f"Error in opening the file: {written}\n".encode())
+        self.assertEqual(result.stderr, (
+            f"qlxpatch: cannot open {self.box.host}/config/globalsettings.props, "
+            "so the database is taken to be SQL Server\n").encode())
+        self.assertLog(SUCCESSFUL_RUN)
+
     def test_a_missing_database_settings_file_aborts_only_the_connection(self):
         (self.box.host / "config" / "database.props").unlink()
         self.run_patch()
@@ -223,7 +266,10 @@ class DatabaseFailures(PatchTestCase):
 
     def test_a_data_source_that_does_not_exist(self):
         self.box.odbc_dsns.pop("sqloledb")
-        self.run_patch()
+        result = self.run_patch()
+        self.assertEqual(result.stderr, (
+            'qlxpatch: no ODBC data source "sqloledb" in odbc.ini '
+            f"(ODBCINI={self.box.root}/odbc.ini, ODBCSYSINI not set)\n").encode())
         log = self.box.log()
         self.assertIn("KTRDatabaseInterface - OpenGlobalConnection failed\n"
                       "OpenGlocalConnection failed.\nError = 5\nMessage = Unspecified error\n"

@@ -68,7 +68,8 @@ std::optional<Attributes> Read(const std::string& text) {
 // What the driver manager is given, or nothing when no connection is tried.
 std::optional<std::string> Translated(const std::string& text) {
   try {
-    return qlx::platform::odbc::TranslateConnectionString(text);
+    return qlx::platform::odbc::TranslateConnectionString(
+        text, [](const std::string&) { return qlx::platform::odbc::DataSource{}; });
   } catch (const qlx::platform::ComError&) {
     return std::nullopt;
   }

@@ -149,28 +149,59 @@ TEST(OdbcConnectionStringTest, DataSourceComesFirstSoTheAttributesOverrideIt) {
             "DSN=sqloledb;Server=h;PWD={a;}}b};");
 }
 
-TEST(TranslateConnectionStringTest, TheProgramsStringsBecomeDataSourceAndAttributes) {
-  const TextCase cases[] = {
-      {"Provider=sqloledb;Data Source=db1,1433;Initial Catalog=QLX_v3_0;Integrated Security=SSPI",
+// The data sources the translation may meet.
+constexpr DataSource kUnknown{};
+constexpr DataSource kWithDatabase{true, true, DriverKind::kOther};
+constexpr DataSource kSQLite{true, false, DriverKind::kSQLite};
+constexpr DataSource kSQLiteWithDatabase{true, true, DriverKind::kSQLite};
+
+std::string Translate(const std::string& ole_db, const DataSource& source) {
+  return TranslateConnectionString(ole_db, [&](const std::string&) { return source; });
+}
+
+TEST(TranslateConnectionStringTest, TheProgramsStringsBecomeWhatTheDataSourceTakes) {
+  const std::string sql_server =
+      "Provider=sqloledb;Data Source=db1,1433;Initial Catalog=QLX_v3_0;Integrated Security=SSPI";
+  const std::string oracle =
+      "Provider=OraOLEDB.Oracle;User ID=qlx;Password=\"se;cr\"\"et \";Data Source=QLXDB";
+  const struct {
+    std::string input;
+    DataSource source;
+    std::string expected;
+  } cases[] = {
+      {sql_server, kUnknown,
        "DSN=sqloledb;Server=db1,1433;Database=QLX_v3_0;Trusted_Connection=Yes;"},
-      {"Provider=OraOLEDB.Oracle;User ID=qlx;Password=\"se;cr\"\"et \";Data Source=QLXDB",
-       "DSN=OraOLEDB.Oracle;UID=qlx;PWD={se;cr\"et };Server=QLXDB;"},
-      {"Provider=\"a;b\"", "DSN={a;b};"},
+      {sql_server, kWithDatabase, "DSN=sqloledb;Server=db1,1433;Trusted_Connection=Yes;"},
+      {sql_server, kSQLite, "DSN=sqloledb;Database=QLX_v3_0;"},
+      {sql_server, kSQLiteWithDatabase, "DSN=sqloledb;"},
+      {oracle, kUnknown, "DSN=OraOLEDB.Oracle;UID=qlx;PWD={se;cr\"et };Server=QLXDB;"},
+      {oracle, kSQLite, "DSN=OraOLEDB.Oracle;"},
+      // No braces for a driver that does not read them.
+      {"Provider=p;Initial Catalog=\" x \"", kSQLite, "DSN=p;Database= x ;"},
+      {"Provider=\"a;b\"", kUnknown, "DSN={a;b};"},
   };
-  for (const auto& c : cases) EXPECT_EQ(TranslateConnectionString(c.input), c.expected) << c.input;
+  for (const auto& c : cases) EXPECT_EQ(Translate(c.input, c.source), c.expected) << c.input;
 }
 
 TEST(TranslateConnectionStringTest, NoConnectionWithoutAProviderOrFromAMalformedString) {
-  const TextCase cases[] = {
-      {"", "Provider not specified"},
-      {"Data Source=x;User ID=u", "Provider not specified"},
-      {"Provider=;Data Source=x", "Provider not specified"},
-      {"Provider=  ;Data Source=x", "Provider not specified"},
-      {"Provider=sqloledb;Password=\"x", "no closing quote"},
+  const struct {
+    const char* input;
+    DataSource source;
+    const char* expected;
+  } cases[] = {
+      {"", kUnknown, "Provider not specified"},
+      {"Data Source=x;User ID=u", kUnknown, "Provider not specified"},
+      {"Provider=;Data Source=x", kUnknown, "Provider not specified"},
+      {"Provider=  ;Data Source=x", kUnknown, "Provider not specified"},
+      {"Provider=sqloledb;Password=\"x", kUnknown, "no closing quote"},
+      // The SQLite driver would read the rest as attributes of its own.
+      {"Provider=p;Initial Catalog=\"a.db;Database=/x/other.db\"", kSQLite,
+       "holding \";\", \"{\" or \"}\": Database"},
+      {"Provider=p;Initial Catalog={a.db}", kSQLite, ": Database"},
+      {"Provider=p;Initial Catalog=a.db;Timeout=}", kSQLiteWithDatabase, ": Timeout"},
   };
   for (const auto& c : cases) {
-    EXPECT_THAT(RefusalOf([&] { TranslateConnectionString(c.input); }), HasSubstr(c.expected))
-        << c.input;
+    EXPECT_THAT(RefusalOf([&] { Translate(c.input, c.source); }), HasSubstr(c.expected)) << c.input;
   }
 }
 

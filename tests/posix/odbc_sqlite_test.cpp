@@ -17,6 +17,7 @@ using ::testing::HasSubstr;
 using ::testing::Matcher;
 using ::testing::Optional;
 using ::testing::StartsWith;
+using ::testing::StrEq;
 
 class SQLiteOdbcTest : public ::testing::Test {
  protected:
@@ -47,6 +48,9 @@ TEST_F(SQLiteOdbcTest, OpenFailsWithEFailAndTheReason) {
       {"Provider=MSDAORA;Data Source=x", HasSubstr("Data source name not found")},
       {"Provider=sqloledb;Initial Catalog=" + (directory_ / "missing/dir/x.db"),
        StartsWith("[SQLite]")},
+      {"Provider=sqloledb;Initial Catalog=\"x.db;Database=" + (directory_ / "other.db") + "\"",
+       StrEq("[qlxpatch]The SQLite driver cannot be given a value holding \";\", \"{\" or "
+             "\"}\": Database")},
   };
   for (const auto& c : cases) {
     std::unique_ptr<Connection> connection = platform::SystemDatabaseDriver().CreateConnection();
@@ -59,21 +63,27 @@ TEST_F(SQLiteOdbcTest, OpenFailsWithEFailAndTheReason) {
   }
 }
 
-TEST_F(SQLiteOdbcTest, DataSourceOfTheProviderIsUsed) {
-  const fs::path sqloledb = FreshDataSourceFile("dsn-sqloledb.db");
+// The data source's own database wins; without one, the catalogue is the
+// database. Attributes the driver does not use are not sent, so a password
+// it could not take safely does no harm.
+TEST_F(SQLiteOdbcTest, TheDataSourcesDatabaseOrElseTheCatalogueIsOpened) {
   const fs::path oracle = FreshDataSourceFile("dsn-oracle.db");
-  Open("Provider=sqloledb")->Close();
-  EXPECT_TRUE(fs::exists(sqloledb));
-  EXPECT_FALSE(fs::exists(oracle));
-  Open("Provider=OraOLEDB.Oracle;User ID=qlx;Password=\"se;cret\"")->Close();
-  EXPECT_TRUE(fs::exists(oracle));
-}
-
-TEST_F(SQLiteOdbcTest, ConnectionStringOverridesTheDataSource) {
-  const fs::path sqloledb = FreshDataSourceFile("dsn-sqloledb.db");
-  Open(SqlServerString("override.db"))->Close();
-  EXPECT_TRUE(fs::exists(directory_.path() / "override.db"));
-  EXPECT_FALSE(fs::exists(sqloledb));
+  const fs::path catalogue = directory_.path() / "catalogue.db";
+  const struct {
+    std::string connection_string;
+    fs::path opened;
+  } cases[] = {
+      {"Provider=OraOLEDB.Oracle;User ID=qlx;Password=\"se;cret\";Data Source={x}", oracle},
+      {"Provider=OraOLEDB.Oracle;Initial Catalog=" + catalogue.string(), oracle},
+      {SqlServerString("catalogue.db"), catalogue},
+  };
+  for (const auto& c : cases) {
+    fs::remove(oracle);
+    fs::remove(catalogue);
+    Open(c.connection_string)->Close();
+    EXPECT_EQ(fs::exists(oracle), c.opened == oracle) << c.connection_string;
+    EXPECT_EQ(fs::exists(catalogue), c.opened == catalogue) << c.connection_string;
+  }
 }
 
 TEST_F(SQLiteOdbcTest, CallsOnAClosedConnectionFail) {

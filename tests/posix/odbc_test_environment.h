@@ -66,8 +66,9 @@ inline std::map<std::string, std::string> PostgresServer() {
 // because the driver manager keeps what it read from these files for a while, whatever ODBCINI says
 // meanwhile.
 //
-// Data sources: "sqloledb" (SQLite, database dsn-sqloledb.db in directory()),
-// "OraOLEDB.Oracle" (SQLite, database dsn-oracle.db), and when a PostgreSQL server is
+// Data sources: "sqloledb" (SQLite, no database of its own, so that each
+// test's catalogue counts), "OraOLEDB.Oracle" (SQLite, its own database
+// dsn-oracle.db in directory()), and when a PostgreSQL server is
 // given, "pg.sqloledb" (with the server's user and password) and
 // "pg.OraOLEDB.Oracle" (without credentials) on it.
 class SharedOdbcConfiguration {
@@ -85,8 +86,8 @@ class SharedOdbcConfiguration {
 
   std::string SQLiteDataSources() const {
     const std::string dir = directory().string();
-    return std::string("[sqloledb]\nDriver=") + kSQLiteDriver + "\nDatabase=" + dir +
-           "/dsn-sqloledb.db\n\n[OraOLEDB.Oracle]\nDriver=" + kSQLiteDriver + "\nDatabase=" + dir +
+    return std::string("[sqloledb]\nDriver=") + kSQLiteDriver +
+           "\n\n[OraOLEDB.Oracle]\nDriver=" + kSQLiteDriver + "\nDatabase=" + dir +
            "/dsn-oracle.db\n\n";
   }
 
