@@ -233,8 +233,7 @@ class DatabaseKinds(WinePatchTestCase):
         self.run_patch()
         recorder = rf"{self.host.tools_dir}\cmdrecorder.exe"
         addon = self.host.addon_dir
-        # The patch's own two lines for the tool registration follow.
-        self.assertEqual(self.host.tool_calls("cmdrecorder")[:3], [
+        self.assertEqual(self.host.tool_calls("cmdrecorder"), [
             f'"{recorder}" /c hostname > "{addon}\\pass1.txt"',
             f'"{recorder}" /c zqpassword -e {self.host.host_name()} > "{addon}\\pass1.txt"',
             f'"{recorder}" /c zqpassword -l -x ZqQLXPassword -k {KEY} > "{addon}\\pass2.txt"',

@@ -385,6 +385,8 @@ class Host:
             self.write(r"C:\host.reg", registry_file(view_keys))
             self.prefix.check("reg", "import", r"C:\host.reg", view)
         for view, wanted in ((VIEW_32, self.registry), (VIEW_64, self.registry_64)):
+            if not wanted:
+                continue
             imported = self.registry_values(view)
             for key, values in wanted.items():
                 for name, value in values.items():
