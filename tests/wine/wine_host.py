@@ -97,8 +97,8 @@ def ensure_template(build_dir):
             env = wine_environment(template)
             # Output into a file: Wine's background processes would hold a pipe.
             with tempfile.TemporaryFile() as output:
-                subprocess.run([WINE64, "wineboot", "--init"], stdin=subprocess.DEVNULL, stdout=output,
-                               stderr=output, env=env)
+                subprocess.run([WINE64, "wineboot", "--init"], stdin=subprocess.DEVNULL,
+                               stdout=output, stderr=output, env=env)
                 _quiet(["wineserver", "-w"], env)
                 if not (template / "drive_c").is_dir():
                     output.seek(0)
@@ -453,7 +453,8 @@ class Host:
         one registry view; a key that the view does not hold has none."""
         values = {}
         for key in (HOST_KEY, ADDON_KEY, UNINSTALL_KEY):
-            if self.prefix.tool("reg", "export", key, r"C:\export.reg", "/y", view).returncode == 0:
+            exported = self.prefix.tool("reg", "export", key, r"C:\export.reg", "/y", view)
+            if exported.returncode == 0:
                 values.update(parse_registry_export(self.file_bytes(r"C:\export.reg")))
         return values
 
