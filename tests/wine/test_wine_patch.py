@@ -1,12 +1,10 @@
 """The 32-bit Windows program, run once under Wine on a laid-out host, in a
 64-bit prefix as on the 64-bit Windows Servers the add-on supports, and
 judged by everything it leaves: the log byte for byte, the service, the
-registry values, the files and what the host's tools received.
-
-qlxpatch.exe itself cannot get past opening its connection here, since Wine's
-ADO cannot open one; the scenarios that need an open connection run
-qlxpatch_testdb.exe, the same program with only its database replaced by a
-test double.
+registry values, the files and what the host's tools and its database
+received. The database is the test ADO provider (tests/wine/test_ado_provider.cpp),
+registered as the ADODB.Connection class: it records every call and fails
+the one a scenario names.
 """
 
 import difflib
@@ -23,16 +21,18 @@ from wine_host import (ADDON_KEY, HOST_KEY, REG_DWORD, REG_EXPAND_SZ, REG_SZ,  #
                        UNINSTALL_KEY, VIEW_64, Host, WinePrefix)
 
 PATCH = os.environ["QLX_PATCH"]
-PATCH_TESTDB = os.environ["QLX_PATCH_TESTDB"]
 FAKE_TOOL = os.environ["QLX_FAKE_TOOL"]
 MESSAGE_TEXT = os.environ["QLX_MESSAGE_TEXT"]
 TEST_SERVICE = os.environ["QLX_TEST_SERVICE"]
+ADO_PROVIDER = os.environ["QLX_ADO_PROVIDER"]
 WINE_DIR = os.environ["QLX_WINE_DIR"]
 
 SERVICE_DOES_NOT_EXIST = 1060
 SERVICE_NOT_ACTIVE = 1062
 FILE_NOT_FOUND = 2
-E_NOTIMPL = 0x80004001
+E_FAIL = 0x80004005
+DB_E_ERRORSINCOMMAND = 0x80040E14
+SYNTAX_ERROR = "Incorrect syntax near the keyword 'VALUES'."
 
 # The expected logs are as the program writes them; the file holds them in
 # text mode, where every line feed becomes CR LF (see on_disk).
@@ -58,8 +58,13 @@ def system_error_entry(operation, code):
 
 
 def com_message(hresult):
-    """The message of a COM error entry: the system's text without its line end."""
-    text = _message_texts[hresult] or ""
+    """The message of a COM error entry: the system's text without its line
+    end, or the program's own text where the system has none."""
+    text = _message_texts[hresult]
+    if text is None:
+        number = hresult - 0x80040200
+        return (f"IDispatch error #{number}" if 0 < number <= 0xFDFF
+                else f"Unknown error 0x{hresult:X}")
     if len(text) > 1 and text.endswith("\n"):
         text = text[:-1]
         if text.endswith("\r"):
@@ -67,23 +72,32 @@ def com_message(hresult):
     return text
 
 
-def connection_not_opened():
-    """What a run of qlxpatch.exe logs under Wine, where ADO refuses the
-    connection time-out (E_NOTIMPL) and gives no error information."""
-    return ("KTRDatabaseInterface - OpenGlobalConnection failed\n"
-            "OpenGlocalConnection failed.\n"
-            f"Error = {E_NOTIMPL & 0xFF}\n"
-            f"Message = {com_message(E_NOTIMPL)}\n"
-            "Description = \n"
-            "Failed to open database connection\n")
+def com_error_entry(operation, hresult, description=""):
+    return (f"{operation} failed.\n"
+            f"Error = {hresult & 0xFF}\n"
+            f"Message = {com_message(hresult)}\n"
+            f"Description = {description}\n")
 
 
-def run_without_connection(before_connection=""):
-    return ("Updating QLX database...\n"
-            "Stopping QLX service...Successfully\n"
-            + before_connection + connection_not_opened() +
-            "Starting QLX service...Successfully\n"
-            "QLX database updation completed\n\n")
+SQL_SERVER_CONNECTION = ("Provider=sqloledb;Data Source=DBSRV,1433;"
+                         "Initial Catalog=QLX_v3_0;Integrated Security=SSPI")
+
+
+def opening_calls(connection_string=SQL_SERVER_CONNECTION, command_timeout=60):
+    """What the provider receives up to Open: the three properties, each in
+    its own slot, then Open with empty arguments and no options."""
+    return [f'put_ConnectionString("{connection_string}")', "put_ConnectionTimeout(60)",
+            f"put_CommandTimeout({command_timeout})", 'Open("", "", "", -1)']
+
+
+def execute_call(statement):
+    """Execute with the text, no count of records asked for, as adCmdText."""
+    return f'Execute("{statement}", null, 1)'
+
+
+def session_calls(connection_string=SQL_SERVER_CONNECTION):
+    return (opening_calls(connection_string)
+            + [execute_call(FIRST), execute_call(SECOND), "Close()"])
 
 
 class WinePatchTestCase(unittest.TestCase):
@@ -95,15 +109,15 @@ class WinePatchTestCase(unittest.TestCase):
     def setUp(self):
         self.prefix = WinePrefix(WINE_DIR)
         self.addCleanup(self.prefix.stop)
-        self.host = Host(self.prefix, FAKE_TOOL, TEST_SERVICE)
+        self.host = Host(self.prefix, FAKE_TOOL, TEST_SERVICE, ADO_PROVIDER)
         if not _message_texts:
             _message_texts.update(self.host.message_texts(
                 MESSAGE_TEXT, [SERVICE_DOES_NOT_EXIST, SERVICE_NOT_ACTIVE, FILE_NOT_FOUND,
-                               E_NOTIMPL]))
+                               E_FAIL, DB_E_ERRORSINCOMMAND]))
         self.installed_tools = rf"{self.host.host_dir}\Tools\qlxtools.xml"
 
-    def run_patch(self, *arguments, program=PATCH):
-        result = self.host.run(program, *arguments)
+    def run_patch(self, *arguments):
+        result = self.host.run(PATCH, *arguments)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout, b"")
         return result
@@ -165,22 +179,11 @@ class WinePatchTestCase(unittest.TestCase):
         return self.host.file_bytes(rf"{self.host.temporary_directory()}\{name}")
 
 
-# --- qlxpatch.exe --------------------------------------------------------
-
-
 class ServiceStates(WinePatchTestCase):
-    def test_a_running_service_is_stopped_and_started_again(self):
-        self.run_patch()
-        self.assertLog(run_without_connection())
-        self.assertServiceRunning()
-        self.assertVersionUnchanged()
-        self.assertToolsUntouched()
-        self.assertEqual(self.host.tool_calls("zqpassword"), [])
-
     def test_a_stopped_service_is_reported_and_started(self):
         self.host.service = "stopped"
         self.run_patch()
-        self.assertLog(run_without_connection().replace(
+        self.assertLog(SUCCESSFUL_RUN.replace(
             "Stopping QLX service...Successfully\n",
             "Stopping QLX service..." + system_error_entry("ServiceStop", SERVICE_NOT_ACTIVE)
             + "Failed\n"))
@@ -189,7 +192,7 @@ class ServiceStates(WinePatchTestCase):
     def test_a_service_that_is_not_installed_fails_both_requests(self):
         self.host.service = None
         self.run_patch()
-        expected = run_without_connection().replace(
+        expected = SUCCESSFUL_RUN.replace(
             "Stopping QLX service...Successfully\n",
             "Stopping QLX service..." + system_error_entry("ServiceStop", SERVICE_DOES_NOT_EXIST)
             + "Failed\n")
@@ -202,19 +205,11 @@ class ServiceStates(WinePatchTestCase):
 
 
 class DatabaseKinds(WinePatchTestCase):
-    def test_the_sql_server_kind_goes_to_ado_which_cannot_open_it_under_wine(self):
-        self.host.db_type = "SQLServer"
-        self.run_patch()
-        self.assertLog(run_without_connection())
-        self.assertEqual(self.host.tool_calls("zqpassword"), [])
-        self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
-        self.assertVersionUnchanged()
-        self.assertServiceRunning()
-
     def test_the_oracle_kind_fetches_the_password_through_the_interpreter(self):
         self.host.db_type = "Oracle"
         self.run_patch()
-        self.assertLog(run_without_connection(ORACLE_PARAMETERS))
+        self.assertLog(SUCCESSFUL_RUN.replace("Starting updation", ORACLE_PARAMETERS
+                                              + "Starting updation"))
         host_name = self.host.host_name()
         self.assertTrue(host_name)
         # The interpreter hands each tool its line up to the redirection,
@@ -224,8 +219,11 @@ class DatabaseKinds(WinePatchTestCase):
                           f"zqpassword -l -x ZqQLXPassword -k {KEY} "])
         self.assertEqual(self.host.tool_arguments("zqpassword"),
                          [["-e", host_name], ["-l", "-x", "ZqQLXPassword", "-k", KEY]])
+        self.assertEqual(self.host.database_calls(), session_calls(
+            "Provider=OraOLEDB.Oracle;User ID=scott;"
+            f"Password={PASSWORD};Data Source=QLXORA"))
         self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
-        self.assertVersionUnchanged()
+        self.assertVersionUpdated()
         self.assertServiceRunning()
 
     def test_the_oracle_kind_hands_the_interpreter_the_exact_lines(self):
@@ -233,7 +231,6 @@ class DatabaseKinds(WinePatchTestCase):
         self.host.db_type = "Oracle"
         self.host.command_interpreter_recorder = True
         self.run_patch()
-        self.assertLog(run_without_connection(ORACLE_PARAMETERS))
         recorder = rf"{self.host.tools_dir}\cmdrecorder.exe"
         addon = self.host.addon_dir
         self.assertEqual(self.host.tool_calls("cmdrecorder"), [
@@ -247,22 +244,45 @@ class DatabaseKinds(WinePatchTestCase):
         self.host.db_type = "Oracle"
         self.host.comspec = r"C:\Nowhere\cmd.exe"
         self.run_patch()
-        self.assertLog(run_without_connection(ORACLE_PARAMETERS))
+        self.assertLog(SUCCESSFUL_RUN.replace("Starting updation", ORACLE_PARAMETERS
+                                              + "Starting updation"))
         self.assertEqual(self.host.tool_arguments("zqpassword"),
                          [["-e", self.host.host_name()],
                           ["-l", "-x", "ZqQLXPassword", "-k", KEY]])
+        self.assertToolsRegistered()
         self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
 
-    def test_the_oracle_password_reaches_the_connection_string(self):
-        self.host.db_type = "Oracle"
-        self.run_patch(program=PATCH_TESTDB)
-        self.assertLog(SUCCESSFUL_RUN.replace("Starting updation", ORACLE_PARAMETERS
-                                              + "Starting updation"))
-        self.assertEqual(self.host.database_calls()[:3], [
-            "ConnectionString=Provider=OraOLEDB.Oracle;User ID=scott;"
-            f"Password={PASSWORD};Data Source=QLXORA",
-            "ConnectionTimeout=60", "CommandTimeout=60"])
-        self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
+
+class DatabaseFailures(WinePatchTestCase):
+    """The provider fails one kind of call; the COM error entries are the
+    program's own, with the system's message for the HRESULT."""
+
+    def test_an_open_that_fails_without_error_information(self):
+        self.host.database_failure = f"Open {E_FAIL:X}"
+        self.run_patch()
+        self.assertLog("Updating QLX database...\n"
+                       "Stopping QLX service...Successfully\n"
+                       "KTRDatabaseInterface - OpenGlobalConnection failed\n"
+                       + com_error_entry("OpenGlocalConnection", E_FAIL) +
+                       "Failed to open database connection\n"
+                       "Starting QLX service...Successfully\n"
+                       "QLX database updation completed\n\n")
+        self.assertEqual(self.host.database_calls(), opening_calls())
+        self.assertVersionUnchanged()
+        self.assertToolsUntouched()
+        self.assertServiceRunning()
+
+    def test_statements_that_fail_with_error_information(self):
+        self.host.database_failure = f"Execute {DB_E_ERRORSINCOMMAND:X} {SYNTAX_ERROR}"
+        self.run_patch()
+        entry = com_error_entry("ExecuteQuery", DB_E_ERRORSINCOMMAND, SYNTAX_ERROR)
+        self.assertLog(SUCCESSFUL_RUN.replace(
+            "Starting updation...\nSuccessfully\nSuccessfully\n",
+            f"Starting updation...\n{entry}Query = {FIRST}\nFailed\n"
+            f"{entry}Query = {SECOND}\nFailed\n"))
+        self.assertEqual(self.host.database_calls(), session_calls())
+        self.assertVersionUpdated()
+        self.assertServiceRunning()
 
 
 class HostConfiguration(WinePatchTestCase):
@@ -279,6 +299,7 @@ class HostConfiguration(WinePatchTestCase):
         self.host.files[r"config\database.props"] = None
         self.run_patch()
         self.assertLog(self.aborted())
+        self.assertIsNone(self.host.database_calls())
         self.assertServiceRunning()
         self.assertVersionUnchanged()
         self.assertAddOnDirectory(["qlxdatabase.props"])
@@ -290,6 +311,7 @@ class HostConfiguration(WinePatchTestCase):
         self.assertLog(self.aborted("KTRDatabaseInterface - GetOracleDatabaseParameters started\n"
                                     "KTRDatabaseInterface - GetPassword()\n"))
         self.assertEqual(self.host.tool_calls("zqpassword"), [])
+        self.assertIsNone(self.host.database_calls())
         self.assertAddOnDirectory(["qlxdatabase.props"])
         self.assertServiceRunning()
 
@@ -299,21 +321,16 @@ class HostConfiguration(WinePatchTestCase):
         self.assertEqual(result.returncode, 0)
         self.assertEqual(result.stdout, on_disk(
             f"Error in opening the file: {self.host.host_dir}\\config\\globalsettings.props\n"))
-        self.assertLog(run_without_connection())
+        self.assertLog(SUCCESSFUL_RUN)
         self.assertEqual(self.host.tool_calls("zqpassword"), [])
-        self.assertServiceRunning()
-
-    def test_a_missing_query_timeout_file_is_created(self):
-        self.run_patch()
-        self.assertLog(run_without_connection())
-        self.assertEqual(self.host.file_bytes(rf"{self.host.addon_dir}\Query_Timeout.txt"),
-                         b"Query_Timeout_Value=60")
+        self.assertEqual(self.host.database_calls(), session_calls())
 
     def test_an_existing_query_timeout_file_is_read_and_kept(self):
         self.host.addon_files["Query_Timeout.txt"] = b"Query_Timeout_Value = 1 20\r\n"
-        self.run_patch(program=PATCH_TESTDB)
+        self.run_patch()
         self.assertLog(SUCCESSFUL_RUN)
-        self.assertEqual(self.host.database_calls()[2], "CommandTimeout=120")
+        # 120 s as the command time-out, the connection's own 60 s apart.
+        self.assertEqual(self.host.database_calls()[:4], opening_calls(command_timeout=120))
         self.assertEqual(self.host.file_bytes(rf"{self.host.addon_dir}\Query_Timeout.txt"),
                          b"Query_Timeout_Value = 1 20\r\n")
 
@@ -328,12 +345,11 @@ class LogAndArguments(WinePatchTestCase):
         self.assertEqual(result.returncode, 0)
         self.assertEqual(self.host.log(), earlier)
         self.assertServiceRunning()
-        self.assertEqual(self.host.file_bytes(rf"{self.host.addon_dir}\Query_Timeout.txt"),
-                         b"Query_Timeout_Value=60")
+        self.assertVersionUpdated()
 
     def test_arguments_make_no_difference(self):
         self.run_patch("/quiet", "--help", "two words")
-        self.assertLog(run_without_connection())
+        self.assertLog(SUCCESSFUL_RUN)
         self.assertServiceRunning()
 
     def test_a_second_run_appends_to_the_log(self):
@@ -341,16 +357,14 @@ class LogAndArguments(WinePatchTestCase):
         self.assertServiceRunning()
         result = self.host.run_again(PATCH)
         self.assertEqual(result.returncode, 0)
-        self.assertLog(run_without_connection() * 2)
-
-
-# --- qlxpatch_testdb.exe: the same program with a database that opens ------
+        self.assertLog(SUCCESSFUL_RUN * 2)
+        self.assertEqual(self.host.database_calls(), session_calls() * 2)
 
 
 class VersionValues(WinePatchTestCase):
     def test_without_a_build_value_the_version_step_fails(self):
         del self.host.registry[ADDON_KEY]["Build"]
-        self.run_patch(program=PATCH_TESTDB)
+        self.run_patch()
         self.assertLog(SUCCESSFUL_RUN.replace("Updating QLX version...Successfully",
                                               "Updating QLX version...Failed"))
         self.assertRegistry(None, (REG_SZ, "4.2.0"), (REG_SZ, "4.2.0"))
@@ -360,14 +374,14 @@ class VersionValues(WinePatchTestCase):
     def test_a_longer_version_and_an_expandable_display_version_become_4_3_1(self):
         self.host.registry[ADDON_KEY]["Version"] = (REG_SZ, "4.2.0.1234 (hotfix 7)")
         self.host.registry[UNINSTALL_KEY]["DisplayVersion"] = (REG_EXPAND_SZ, "%QLX_BASE%4.2.0")
-        self.run_patch(program=PATCH_TESTDB)
+        self.run_patch()
         self.assertLog(SUCCESSFUL_RUN)
         self.assertRegistry((REG_SZ, "4.3.1"), (REG_SZ, "4.3.1"), (REG_EXPAND_SZ, "4.3.1"))
         self.assertToolsRegistered()
 
     def test_a_numeric_build_value_is_refused_and_kept(self):
         self.host.registry[ADDON_KEY]["Build"] = (REG_DWORD, 4201)
-        self.run_patch(program=PATCH_TESTDB)
+        self.run_patch()
         self.assertLog(SUCCESSFUL_RUN.replace("Updating QLX version...Successfully",
                                               "Updating QLX version...Failed"))
         self.assertRegistry((REG_DWORD, 4201), (REG_SZ, "4.2.0"), (REG_SZ, "4.2.0"))
@@ -381,7 +395,7 @@ class VersionValues(WinePatchTestCase):
         for key, name in moved:
             self.host.registry_64.setdefault(key, {})[name] = self.host.registry[key].pop(name)
         del self.host.registry[UNINSTALL_KEY]
-        self.run_patch(program=PATCH_TESTDB)
+        self.run_patch()
         self.assertLog(SUCCESSFUL_RUN.replace("Updating QLX version...Successfully",
                                               "Updating QLX version...Failed"))
         self.assertRegistry(None, None, None)
@@ -395,7 +409,7 @@ class VersionValues(WinePatchTestCase):
 
 class ToolRegistration(WinePatchTestCase):
     def test_every_step_succeeds(self):
-        self.run_patch(program=PATCH_TESTDB)
+        self.run_patch()
         self.assertLog(SUCCESSFUL_RUN)
         self.assertServiceRunning()
         self.assertVersionUpdated()
@@ -404,20 +418,16 @@ class ToolRegistration(WinePatchTestCase):
                          self.host.work_files["qlxtools.xml"])
         # zqtool's output goes to a file "null" in the temporary directory.
         self.assertEqual(self.temporary_file("null"), b"added\r\n")
-        calls = self.host.database_calls()
-        self.assertEqual(calls[:3], [
-            "ConnectionString=Provider=sqloledb;Data Source=DBSRV,1433;"
-            "Initial Catalog=QLX_v3_0;Integrated Security=SSPI",
-            "ConnectionTimeout=60", "CommandTimeout=60"])
-        self.assertEqual([call for call in calls if call.startswith("Call=Execute")],
-                         [f"Call=Execute {FIRST}", f"Call=Execute {SECOND}"])
-        self.assertIn("Call=Close", calls)
+        self.assertEqual(self.host.database_calls(), session_calls())
+        self.assertEqual(self.host.tool_calls("zqpassword"), [])
         self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
+        self.assertEqual(self.host.file_bytes(rf"{self.host.addon_dir}\Query_Timeout.txt"),
+                         b"Query_Timeout_Value=60")
 
     def test_a_host_directory_with_blanks_reaches_the_tool_in_one_piece(self):
         self.host.move_host(r"C:\Program Files\Orvanta Vantline")
         self.installed_tools = rf"{self.host.host_dir}\Tools\qlxtools.xml"
-        self.run_patch(program=PATCH_TESTDB)
+        self.run_patch()
         self.assertLog(SUCCESSFUL_RUN)
         self.assertToolsRegistered()
         self.assertEqual(self.host.file_bytes(self.installed_tools),
@@ -425,7 +435,7 @@ class ToolRegistration(WinePatchTestCase):
 
     def test_a_failing_removal_skips_the_copy_and_the_addition(self):
         self.host.tool_exit[("zqtool", "-r")] = 1
-        self.run_patch(program=PATCH_TESTDB)
+        self.run_patch()
         self.assertLog(SUCCESSFUL_RUN.replace("Updating QLX version...Successfully",
                                               "Updating QLX version...Failed"))
         self.assertToolsRegistered(actions=("-r",))
@@ -437,7 +447,7 @@ class ToolRegistration(WinePatchTestCase):
 
     def test_a_missing_new_definition_file_still_adds_and_fails(self):
         self.host.work_files["qlxtools.xml"] = None
-        self.run_patch(program=PATCH_TESTDB)
+        self.run_patch()
         self.assertLog(SUCCESSFUL_RUN.replace(
             "Updating QLX version...Successfully",
             "Updating QLX version..."

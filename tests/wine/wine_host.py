@@ -11,9 +11,16 @@ the registry values (imported with reg from .reg files, into the 32-bit view
 the patch sees and, where a scenario asks, the 64-bit view), the host's and
 the add-on's directories with their properties files, the service
 "OV Quellmark" (the test service program, installed with sc), the fake
-`zqtool` and `zqpassword` programs on the PATH, and the directory the patch is
-run from with the new "qlxtools.xml". After a run it reads back what the
-patch left: the log, the service state, the registry values and the files.
+`zqtool` and `zqpassword` programs on the PATH, the test ADO provider
+registered as the ADODB.Connection class, and the directory the patch is run
+from with the new "qlxtools.xml". After a run it reads back what the patch
+left: the log, the service state, the registry values, the files and the
+calls the provider received.
+
+Only the programs under test run through `wine`, the 32-bit loader, which
+the emulator runs on machines without IA-32 support. The harness's own tools
+(wineboot, reg, sc, cmd) run through `wine64` as the 64-bit programs of the
+prefix, at native speed.
 """
 
 import os
@@ -26,6 +33,9 @@ from pathlib import Path, PureWindowsPath
 
 SERVICE = "OV Quellmark"
 HOST_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Orvanta\Vantline\Settings"
+# The ADODB.Connection class's server, in the 32-bit view the patch sees.
+ADO_CONNECTION_SERVER_KEY = (r"HKEY_LOCAL_MACHINE\SOFTWARE\Classes\CLSID"
+                             r"\{00000514-0000-0010-8000-00AA006D2EA4}\InprocServer32")
 ADDON_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\OV\Quellmark"
 UNINSTALL_KEY = (r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion"
                  r"\Uninstall\OV Quellmark_is1")
@@ -35,11 +45,14 @@ USER_ENVIRONMENT_KEY = r"HKEY_CURRENT_USER\Environment"
 SERVICE_STOP_DELAY_MS = 300
 WINE_COMMAND_TIMEOUT = 120
 
+# The 64-bit loader, which starts the prefix's own 64-bit programs. Debian
+# puts no wine64 on the PATH, only into Wine's library directory.
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+
 REG_SZ, REG_EXPAND_SZ, REG_DWORD = "REG_SZ", "REG_EXPAND_SZ", "REG_DWORD"
 
 # The registry views of a 64-bit Windows, named by reg's switches. Every reg
-# command names its view: Debian's wine starts the 32-bit loader, so a reg
-# without one would quietly use the 32-bit view.
+# command names its view, so that none depends on the loader it runs under.
 VIEW_32, VIEW_64 = "/reg:32", "/reg:64"
 
 
@@ -52,7 +65,7 @@ def wine_environment(prefix):
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
     })
     # Only the variables a scenario sets itself reach its programs.
-    for name in ("WINEPATH", "QLX_TEST_DATABASE_RECORD"):
+    for name in ("WINEPATH", "QLX_ADO_RECORD", "QLX_ADO_FAIL"):
         env.pop(name, None)
     return env
 
@@ -110,13 +123,13 @@ class WinePrefix:
     def stop(self):
         _quiet([str(WINE_PREFIX_SCRIPT), str(self.wine_dir), "end", str(self.path)], self.env)
 
-    def run(self, *args, cwd=None, extra_env=None, timeout=WINE_COMMAND_TIMEOUT):
-        """Runs `wine args...` and waits for it. Output is collected in files,
-        not pipes: a Windows process it starts (a service, a server) may
-        inherit the handles and outlive it."""
+    def run(self, *args, cwd=None, extra_env=None, timeout=WINE_COMMAND_TIMEOUT, loader="wine"):
+        """Runs `wine args...`, a program under test, and waits for it. Output
+        is collected in files, not pipes: a Windows process it starts (a
+        service, a server) may inherit the handles and outlive it."""
         env = dict(self.env)
         env.update(extra_env or {})
-        command = ["wine", *map(str, args)]
+        command = [loader, *map(str, args)]
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             process = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                                      stdout=out, stderr=err, timeout=timeout)
@@ -124,8 +137,14 @@ class WinePrefix:
             err.seek(0)
             return CommandResult(command, process.returncode, out.read(), err.read())
 
+    def tool(self, *args, **kwargs):
+        """Runs one of the prefix's own 64-bit programs (reg, sc, cmd) for the
+        harness."""
+        return self.run(*args, loader=WINE64, **kwargs)
+
     def check(self, *args, **kwargs):
-        result = self.run(*args, **kwargs)
+        """Runs a harness tool (tool()) and insists that it succeeds."""
+        result = self.tool(*args, **kwargs)
         if result.returncode != 0:
             raise RuntimeError(f"{result.args} failed with {result.returncode}: "
                                f"{result.stdout!r} {result.stderr!r}")
@@ -162,7 +181,7 @@ def registry_file(keys):
                 encoded = f"dword:{data:08x}"
             else:
                 raise ValueError(kind)
-            lines.append(f"{reg_string(name)}={encoded}")
+            lines.append(f"{reg_string(name) if name else '@'}={encoded}")
         lines.append("")
     return ("\r\n".join(lines) + "\r\n").encode("utf-16")
 
@@ -200,15 +219,17 @@ class Host:
     """A Vantline server with the OV Quellmark add-on in a Wine prefix.
     Change its attributes, then call run()."""
 
-    def __init__(self, prefix, fake_tool, test_service):
+    def __init__(self, prefix, fake_tool, test_service, ado_provider):
         self.prefix = prefix
         self.fake_tool = Path(fake_tool)
         self.test_service = Path(test_service)
+        self.ado_provider = Path(ado_provider)
         self.host_dir = r"C:\Orvanta\Vantline"
         self.addon_dir = r"C:\OV\Quellmark"
         self.work_dir = r"C:\Patch"
         self.tools_dir = r"C:\HostTools"
         self.service_dir = r"C:\TestService"
+        self.ado_provider_path = r"C:\TestAdo\qlx_test_ado_provider.dll"
         # In the 32-bit registry view, where the 32-bit patch finds
         # HKLM\SOFTWARE on a 64-bit server (Wow6432Node).
         self.registry = {
@@ -248,6 +269,10 @@ class Host:
         self.comspec = None
         self.command_interpreter_recorder = False
         self.database_record = r"C:\database.calls"
+        # "<method> <HRESULT in hex>[ <description>]": the provider fails every
+        # call of that method, with error information when there is a
+        # description (tests/wine/test_ado_provider.cpp).
+        self.database_failure = None
 
     # --- laying out -------------------------------------------------------
     def move_host(self, windows_dir):
@@ -277,6 +302,7 @@ class Host:
             if content is not None:
                 self.write(rf"{self.work_dir}\{name}", content)
         self.install_tools()
+        self.write(self.ado_provider_path, self.ado_provider.read_bytes())
         self.import_registry()
         self.install_service()
 
@@ -295,6 +321,8 @@ class Host:
 
     def import_registry(self):
         keys = dict(self.registry)
+        keys[ADO_CONNECTION_SERVER_KEY] = {"": (REG_SZ, self.ado_provider_path),
+                                           "ThreadingModel": (REG_SZ, "Apartment")}
         if self.command_interpreter_recorder:
             self.comspec = rf"{self.tools_dir}\cmdrecorder.exe"
         if self.comspec is not None:
@@ -307,6 +335,8 @@ class Host:
             self.write(r"C:\host.reg", registry_file(view_keys))
             self.prefix.check("reg", "import", r"C:\host.reg", view)
         for view, wanted in ((VIEW_32, self.registry), (VIEW_64, self.registry_64)):
+            if not wanted:
+                continue
             imported = self.registry_values(view)
             for key, values in wanted.items():
                 for name, value in values.items():
@@ -339,8 +369,9 @@ class Host:
         return self.run_again(program, *arguments)
 
     def run_again(self, program, *arguments):
-        extra_env = {"WINEPATH": self.tools_dir,
-                     "QLX_TEST_DATABASE_RECORD": self.database_record}
+        extra_env = {"WINEPATH": self.tools_dir, "QLX_ADO_RECORD": self.database_record}
+        if self.database_failure is not None:
+            extra_env["QLX_ADO_FAIL"] = self.database_failure
         return self.prefix.run(program, *arguments, cwd=self.prefix.unix_path(self.work_dir),
                                extra_env=extra_env)
 
@@ -355,7 +386,7 @@ class Host:
     def service_state(self):
         """The state word from `sc query` (RUNNING, STOPPED, ...), or None
         when the service is not installed."""
-        result = self.prefix.run("sc", "query", SERVICE)
+        result = self.prefix.tool("sc", "query", SERVICE)
         match = re.search(r"STATE\s*:\s*\d+\s+(\w+)", result.text())
         return match.group(1) if match else None
 
@@ -372,7 +403,8 @@ class Host:
         one registry view; a key that the view does not hold has none."""
         values = {}
         for key in (HOST_KEY, ADDON_KEY, UNINSTALL_KEY):
-            if self.prefix.run("reg", "export", key, r"C:\export.reg", "/y", view).returncode == 0:
+            exported = self.prefix.tool("reg", "export", key, r"C:\export.reg", "/y", view)
+            if exported.returncode == 0:
                 values.update(parse_registry_export(self.file_bytes(r"C:\export.reg")))
         return values
 
@@ -389,6 +421,7 @@ class Host:
         return [line.split("\t") for line in lines]
 
     def database_calls(self):
+        """The calls the ADO provider received, one a line; None if none."""
         data = self.file_bytes(self.database_record)
         return data.decode("latin-1").split("\n")[:-1] if data is not None else None
 
@@ -402,6 +435,8 @@ class Host:
     def message_texts(self, message_text_program, codes):
         """The system's message texts for the codes, as FormatMessageA gives
         them here (None where there is none)."""
-        result = self.prefix.check(message_text_program, *[hex(code) for code in codes])
+        result = self.prefix.run(message_text_program, *[hex(code) for code in codes])
+        if result.returncode != 0:
+            raise RuntimeError(f"{result.args} failed with {result.returncode}: {result.stderr!r}")
         texts = result.stdout.decode("latin-1").split("\0")[:-1]
         return {code: (text if text else None) for code, text in zip(codes, texts)}
