@@ -119,7 +119,11 @@ Result<> CheckReplaceableTarget(const std::string& target) {
 
 }  // namespace
 
-std::string SystemPath(const std::string& path) { return NativePath(path); }
+// A path that cannot be resolved (a drive nothing maps) is named as formed.
+std::string SystemPath(const std::string& path) {
+  const Result<std::string> native_path = NativePath(path);
+  return native_path ? *native_path : path;
+}
 
 Result<UniqueFile> OpenFile(const std::string& path, const char* mode) {
   const Result<std::string> native_path = NativePath(path);
