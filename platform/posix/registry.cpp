@@ -5,17 +5,24 @@
 //
 // A change copies the file beside the old one with only the value's lines
 // replaced, and renames the copy into place, so the file is never half
-// written. A file whose permission bits let nobody write it stands for a key
-// the account may only read: opening it for a change is refused, also for
-// root, whom the permission bits alone would not stop.
+// written. Changes are made under an advisory lock on "<export>.lock" (a lock
+// on the export itself would go with the rename). Right before the rename the
+// export is checked for a change by another program, which the copy would
+// undo; the change is then made afresh, up to three times more, and after
+// that refused with a sharing violation, the file as it was. A file whose permission bits let
+// nobody write it stands for a key the account may only read: opening it for a change is refused,
+// also for root, whom the permission bits alone would not stop.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/posix/posix_io.h"
 #include "platform/posix/reg_file.h"
@@ -28,11 +35,18 @@ namespace {
 
 constexpr char kRegistryFileVariable[] = "QLX_REGISTRY_FILE";
 constexpr char kDefaultRegistryFile[] = "/etc/qlxpatch/registry.reg";
-// The file opened for one request; invalid unless it is a regular file.
+// A change made by another program during a rewrite lets it be made this
+// many times in all.
+constexpr int kRewriteAttempts = 4;
+// How long a change waits for another holder of the lock.
+constexpr auto kLockWait = std::chrono::seconds(5);
+constexpr auto kLockRetryPause = std::chrono::milliseconds(20);
+// The file opened for one request, without blocking; invalid unless it is a
+// regular file.
 posix::UniqueFd OpenExport(const std::string& file_path) {
-  posix::UniqueFd fd(::open(file_path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat status {};
-  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return {};
+  int ignored = 0;
+  posix::UniqueFd fd = posix::OpenRegularFile(file_path, O_RDONLY, &ignored);
+  if (!fd) return {};
   ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   return fd;
 }
@@ -74,6 +88,23 @@ int CopyReplacingValue(int in_fd, int out_fd, const std::string& key_path, const
   return EAGAIN;
 }
 
+// Takes the advisory lock beside the export, waiting a bounded time for
+// another holder; the lock goes with the descriptor. Sets *error (an errno).
+posix::UniqueFd LockExport(const std::string& file_path, int* error) {
+  posix::UniqueFd lock =
+      posix::OpenRegularFile(file_path + ".lock", O_RDWR | O_CREAT | O_NOFOLLOW, error, 0600);
+  if (!lock) return lock;
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+      *error = errno == EWOULDBLOCK ? EBUSY : errno;
+      return posix::UniqueFd();
+    }
+    std::this_thread::sleep_for(kLockRetryPause);
+  }
+  return lock;
+}
+
 class FileRegistryKey : public RegistryKey {
  public:
   FileRegistryKey(std::string file_path, std::string key_path)
@@ -91,25 +122,38 @@ class FileRegistryKey : public RegistryKey {
   // Only an existing value is changed; nothing is created.
   Result<> SetValue(const std::string& name, const RegistryData& data) override {
     if (posix::IsWriteProtected(file_path_)) return Failure{kErrorAccessDenied};
-    const posix::UniqueFd fd = OpenExport(file_path_);
-    struct stat before {};
-    if (!fd || ::fstat(fd.get(), &before) != 0) return Failure{kErrorFileNotFound};
-    std::optional<posix::RegValueDefinition> plan = PlanFor(fd.get(), name);
-    last_found_.reset();
-    if (!plan) return Failure{kErrorFileNotFound};
-    posix::ReplaceOptions options;
-    options.permissions = before.st_mode & 07777;
-    options.keep_owner = true;
-    const int error = posix::ReplaceFile(file_path_, options, [&](int out_fd) {
-      const int copy_error = CopyReplacingValue(fd.get(), out_fd, key_path_, name, data, *plan);
-      if (copy_error != 0) return copy_error;
-      return UnchangedSince(before, fd.get(), file_path_) ? 0 : EAGAIN;
-    });
-    if (error != 0) return Failure{posix::WindowsErrorFromErrno(error)};
-    return {};
+    int lock_error = 0;
+    const posix::UniqueFd lock = LockExport(file_path_, &lock_error);
+    if (!lock) return Failure{posix::WindowsErrorFromErrno(lock_error)};
+    for (int attempt = 0; attempt < kRewriteAttempts; ++attempt) {
+      const int error = Rewrite(name, data);
+      if (error == 0) return {};
+      if (error != EAGAIN) return Failure{posix::WindowsErrorFromErrno(error)};
+    }
+    return Failure{kErrorSharingViolation};
   }
 
  private:
+  // One copy of the export with the value's lines replaced, renamed into
+  // place unless the export changed meanwhile (EAGAIN). 0 or an errno.
+  int Rewrite(const std::string& name, const RegistryData& data) {
+    const posix::UniqueFd fd = OpenExport(file_path_);
+    struct stat before {};
+    if (!fd || ::fstat(fd.get(), &before) != 0) return ENOENT;
+    std::optional<posix::RegValueDefinition> plan = PlanFor(fd.get(), name);
+    last_found_.reset();
+    if (!plan) return ENOENT;
+    posix::ReplaceOptions options;
+    options.permissions = before.st_mode & 07777;
+    options.keep_owner = true;
+    options.before_rename = [&] {
+      return UnchangedSince(before, fd.get(), file_path_) ? 0 : EAGAIN;
+    };
+    return posix::ReplaceFile(file_path_, options, [&](int out_fd) {
+      return CopyReplacingValue(fd.get(), out_fd, key_path_, name, data, *plan);
+    });
+  }
+
   // Where the value lies, as the last query found it (the copy checks it
   // again) or as a search finds it now.
   std::optional<posix::RegValueDefinition> PlanFor(int fd, const std::string& name) const {
