@@ -36,30 +36,37 @@ std::string AccessList(const std::string& user_sid) {
   return "D:P" + rights + "SY)" + rights + "BA)" + rights + user_sid + ")";
 }
 
-// Deletes what the directory holds, then the directory. A link inside
-// (a junction or a symbolic link) is removed itself, never what it leads to.
+void RemoveTree(const std::string& directory);
+
+// Deletes one entry of a directory being removed. A link (a junction or a
+// symbolic link) is removed itself, never what it leads to.
+void RemoveEntry(const std::string& path, DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    SetFileAttributesA(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    DeleteFileA(path.c_str());
+  } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    RemoveDirectoryA(path.c_str());
+  } else {
+    RemoveTree(path);
+  }
+}
+
+// Deletes what the directory holds, then the directory, once the search
+// through it is closed.
 void RemoveTree(const std::string& directory) {
-  WIN32_FIND_DATAA entry{};
-  const std::string pattern = directory + "\\*";
-  HANDLE found = FindFirstFileA(pattern.c_str(), &entry);
-  if (found != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = entry.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string path = directory + "\\" + name;
-      const DWORD attributes = entry.dwFileAttributes;
-      if (attributes & FILE_ATTRIBUTE_READONLY) {
-        SetFileAttributesA(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
-      }
-      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileA(path.c_str());
-      } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        RemoveDirectoryA(path.c_str());
-      } else {
-        RemoveTree(path);
-      }
-    } while (FindNextFileA(found, &entry));
-    FindClose(found);
+  {
+    WIN32_FIND_DATAA entry{};
+    const std::string pattern = directory + "\\*";
+    const UniqueDirectorySearch search(FindFirstFileA(pattern.c_str(), &entry));
+    if (search) {
+      do {
+        const std::string name = entry.cFileName;
+        if (name != "." && name != "..")
+          RemoveEntry(directory + "\\" + name, entry.dwFileAttributes);
+      } while (FindNextFileA(search.get(), &entry));
+    }
   }
   RemoveDirectoryA(directory.c_str());
 }
