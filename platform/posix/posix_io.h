@@ -34,8 +34,8 @@ UniqueFd OpenRegularFile(const std::string& path, int flags, int* error, unsigne
 using ChunkSink = std::function<int(const char* data, std::size_t size)>;
 int ReadToEnd(int fd, const ChunkSink& take);
 
-// The file's whole contents, or the Windows error code of the failure (a
-// directory gives access denied, as it does on Windows).
+// The file's whole contents, or the Windows error code of the failure (what
+// is no regular file gives access denied, as a directory does on Windows).
 Result<std::string> ReadWholeFile(const std::string& path);
 
 // Writes all bytes; 0 or the errno of the failed write.
