@@ -12,7 +12,8 @@ using InterruptionHandler = void (*)(const char* what);
 // before any thread exists: on Linux it blocks the signals in every thread and
 // waits for them on a thread of its own, so no code of ours runs in a signal
 // handler. A signal that the process was started with ignored (as under
-// nohup) stays ignored.
+// nohup) stays ignored. SIGPIPE is ignored from then on, so that a write to a
+// closed pipe fails instead of ending the run.
 void HandleInterruptions(InterruptionHandler handler);
 
 }  // namespace qlx::platform

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,47 +69,60 @@ uint32_t WindowsErrorForPath(int error_number, const std::string& native_path) {
   return posix::WindowsErrorFromErrno(error_number);
 }
 
-// Our descriptors stay ours: a child started later does not inherit them.
-std::string WithCloseOnExec(const char* mode) { return std::string(mode) + "e"; }
-
-// A directory opens for reading here, but is no file to read on Windows.
-bool IsDirectoryFd(int fd) {
-  struct stat status {};
-  return ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 // "r" without "b": the only mode in which the program reads.
 bool IsTextModeRead(const std::string& mode) { return mode == "r" || mode == "rt"; }
 
-// The stream for the mode, or null with errno set.
+// The open flags of a C stdio mode ("b" and "t" change nothing here), and
+// whether the file is emptied.
+struct ModeFlags {
+  int flags = 0;
+  bool truncate = false;
+};
+
+std::optional<ModeFlags> FlagsOfMode(std::string mode) {
+  mode.erase(std::remove_if(mode.begin(), mode.end(), [](char c) { return c == 'b' || c == 't'; }),
+             mode.end());
+  if (mode == "r") return ModeFlags{O_RDONLY, false};
+  if (mode == "r+") return ModeFlags{O_RDWR, false};
+  if (mode == "w") return ModeFlags{O_WRONLY | O_CREAT, true};
+  if (mode == "w+") return ModeFlags{O_RDWR | O_CREAT, true};
+  if (mode == "a") return ModeFlags{O_WRONLY | O_CREAT | O_APPEND, false};
+  if (mode == "a+") return ModeFlags{O_RDWR | O_CREAT | O_APPEND, false};
+  return std::nullopt;
+}
+
+// The stream for the mode, or null with errno set. Only a regular file opens
+// (posix_io.h), and it is emptied only once it is known to be one.
 std::FILE* OpenStream(const std::string& native_path, const char* mode) {
-  if (IsTextModeRead(mode)) {
-    posix::UniqueFd fd(::open(native_path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return nullptr;
-    if (IsDirectoryFd(fd.get())) {
-      errno = EISDIR;
-      return nullptr;
-    }
-    return posix::OpenTextModeReader(std::move(fd));
-  }
-  std::FILE* file = std::fopen(native_path.c_str(), WithCloseOnExec(mode).c_str());
-  if (file && IsDirectoryFd(::fileno(file))) {
-    std::fclose(file);
-    errno = EISDIR;
+  const std::optional<ModeFlags> flags = FlagsOfMode(mode);
+  if (!flags) {
+    errno = EINVAL;
     return nullptr;
   }
+  int error = 0;
+  posix::UniqueFd fd = posix::OpenRegularFile(native_path, flags->flags, &error);
+  if (fd && flags->truncate && ::ftruncate(fd.get(), 0) != 0) error = errno;
+  if (!fd || error != 0) {
+    errno = error;
+    return nullptr;
+  }
+  if (IsTextModeRead(mode)) return posix::OpenTextModeReader(std::move(fd));
+  std::FILE* file = ::fdopen(fd.get(), mode);
+  if (!file) return nullptr;
+  fd.release();
   return file;
 }
 
-// Windows refuses to overwrite a directory or a read-only file, whoever asks:
-// a file without any write bit is read-only even to root.
+// Windows refuses to overwrite what is no file (a directory; here also a FIFO
+// or a device) or a read-only file, whoever asks: a file without any write
+// bit is read-only even to root.
 Result<> CheckReplaceableTarget(const std::string& target) {
   struct stat status {};
   if (::stat(target.c_str(), &status) != 0) {
     if (errno == ENOENT) return {};
     return Failure{WindowsErrorForPath(errno, target)};
   }
-  if (S_ISDIR(status.st_mode) || posix::IsWriteProtected(status)) {
+  if (!S_ISREG(status.st_mode) || posix::IsWriteProtected(status)) {
     return Failure{kErrorAccessDenied};
   }
   if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
@@ -154,13 +168,13 @@ Result<> RemoveFile(const std::string& path) {
 namespace {
 
 Result<> CopyNative(const std::string& source_path, const std::string& target_path) {
-  posix::UniqueFd source(::open(source_path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!source) return Failure{WindowsErrorForPath(errno, source_path)};
+  int open_error = 0;
+  posix::UniqueFd source = posix::OpenRegularFile(source_path, O_RDONLY, &open_error);
+  if (!source) return Failure{WindowsErrorForPath(open_error, source_path)};
   struct stat source_status {};
   if (::fstat(source.get(), &source_status) != 0) {
     return Failure{posix::WindowsErrorFromErrno(errno)};
   }
-  if (S_ISDIR(source_status.st_mode)) return Failure{kErrorAccessDenied};
   if (const Result<> replaceable = CheckReplaceableTarget(target_path); !replaceable) {
     return replaceable;
   }

@@ -42,9 +42,15 @@ const char* NameOf(int signal_number) {
   std::terminate();
 }
 
+// A write to a pipe whose reader is gone (stderr closed by whoever started
+// us) then fails with EPIPE and is handled, instead of ending the run with
+// the service stopped. Children get SIGPIPE back at its default.
+void IgnoreBrokenPipes() { ::signal(SIGPIPE, SIG_IGN); }
+
 }  // namespace
 
 void HandleInterruptions(InterruptionHandler handler) {
+  IgnoreBrokenPipes();
   sigset_t watched;
   sigemptyset(&watched);
   for (const NumberText<int>& interruption : kInterruptions) {

@@ -82,6 +82,25 @@ void CopyOwner(int fd, const std::string& from_path) {
 
 }  // namespace
 
+UniqueFd OpenRegularFile(const std::string& path, int flags, int* error, unsigned mode) {
+  UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, static_cast<mode_t>(mode)));
+  // A FIFO or socket that no one reads refuses a write-only open with ENXIO.
+  if (!fd && errno == ENXIO) {
+    *error = EISDIR;
+    return UniqueFd();
+  }
+  struct stat status {};
+  if (!fd || ::fstat(fd.get(), &status) != 0) {
+    *error = errno;
+    return UniqueFd();
+  }
+  if (!S_ISREG(status.st_mode)) {
+    *error = EISDIR;
+    return UniqueFd();
+  }
+  return fd;
+}
+
 int ReadToEnd(int fd, const ChunkSink& take) {
   char buffer[kReadChunk];
   for (;;) {
@@ -96,8 +115,9 @@ int ReadToEnd(int fd, const ChunkSink& take) {
 }
 
 Result<std::string> ReadWholeFile(const std::string& path) {
-  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return Failure{WindowsErrorFromErrno(errno)};
+  int open_error = 0;
+  const UniqueFd fd = OpenRegularFile(path, O_RDONLY, &open_error);
+  if (!fd) return Failure{WindowsErrorFromErrno(open_error)};
   std::string contents;
   const int error = ReadToEnd(fd.get(), [&contents](const char* data, std::size_t size) {
     contents.append(data, size);
@@ -130,6 +150,9 @@ int ReplaceFile(const std::string& path, const ReplaceOptions& options,
   if (::fchmod(temporary.fd(), static_cast<mode_t>(options.permissions)) != 0) return errno;
   if (::fsync(temporary.fd()) != 0) return errno;
   if (const int error = temporary.CloseFd()) return error;
+  if (options.before_rename) {
+    if (const int error = options.before_rename()) return error;
+  }
   if (::rename(temporary.path().c_str(), target.c_str()) != 0) return errno;
   temporary.Keep();
   return 0;

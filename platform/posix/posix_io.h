@@ -18,6 +18,15 @@ int CloseDescriptor(int fd);
 // An open file descriptor; closed when destroyed.
 using UniqueFd = UniqueHandle<ClosedBy<int, &CloseDescriptor, -1>>;
 
+// Opens the path with `flags` (O_CLOEXEC and O_NONBLOCK added) only when it is
+// a regular file. The open does not block, as it would for ever on a FIFO
+// that no one writes to; anything that is not a regular file (a FIFO, a
+// device, a directory) is closed again and refused with EISDIR, which is
+// access denied in the Windows codes, as Windows refuses a path that is no
+// file. O_NONBLOCK changes nothing for a regular file. Sets *error (an errno)
+// on failure.
+UniqueFd OpenRegularFile(const std::string& path, int flags, int* error, unsigned mode = 0666);
+
 // Reads the descriptor to its end and hands every chunk read, in order, to
 // `take`, which returns 0 or an errno that ends the reading. A read that a
 // signal interrupts is made again. 0, or the errno of the failed read or the
@@ -25,8 +34,8 @@ using UniqueFd = UniqueHandle<ClosedBy<int, &CloseDescriptor, -1>>;
 using ChunkSink = std::function<int(const char* data, std::size_t size)>;
 int ReadToEnd(int fd, const ChunkSink& take);
 
-// The file's whole contents, or the Windows error code of the failure (a
-// directory gives access denied, as it does on Windows).
+// The file's whole contents, or the Windows error code of the failure (what
+// is no regular file gives access denied, as a directory does on Windows).
 Result<std::string> ReadWholeFile(const std::string& path);
 
 // Writes all bytes; 0 or the errno of the failed write.
@@ -40,6 +49,9 @@ struct ReplaceOptions {
   unsigned permissions = 0644;
   // Gives the new file the owner of the file it replaces (when it can).
   bool keep_owner = false;
+  // Called right before the rename; an errno it returns stops the
+  // replacement and leaves the old file as it was.
+  std::function<int()> before_rename;
 };
 
 // Writes a new file beside `path` and renames it over `path`, so the file

@@ -9,9 +9,11 @@
 // directly. The program's texts are Windows-1252: a line becomes UTF-8 before
 // anything reads it, so the values of variables are not converted twice.
 //
-// Hidden children work in the user's own temporary directory: $TMPDIR when it
-// is set, else /tmp/qlxpatch-<uid>, which nobody else may write to (a shared
-// /tmp would let anyone plant a program that is looked for there first).
+// Hidden children work in a directory nobody else may write to (a shared
+// /tmp would let anyone plant a program that is looked for there first):
+// $TMPDIR when it is private, else qlxpatch-<uid> inside it or inside /tmp
+// (private_directory.h). It is opened once, checked, and the child enters it
+// through that descriptor, as the lookups and redirections use it.
 //
 // Children get the standard streams and nothing else of ours. A child killed
 // by a signal ends with 128 + the signal's number, as shells report it.
@@ -144,15 +146,23 @@ class ChildHandles {
   std::array<UniqueFd, kFirstNonStandardFd> redirected_;
 };
 
-// What is started: the program (a path, or a name looked for on PATH when
-// `search_path` is set), its arguments with argv[0], the working directory
-// (ours when null) and the standard handles (ours when null). A hidden child
+// The directory a request runs in: the checked descriptor of the private
+// directory, or our current directory (AT_FDCWD). Relative names are
+// resolved against it.
+struct WorkingDirectory {
+  int fd = AT_FDCWD;
+};
+
+// What is started: the program (a path, relative to the working directory, or
+// a name looked for on PATH when `search_path` is set), its arguments with
+// argv[0], whether it enters the working directory (else it stays in ours) and
+// the standard handles (ours when null). A hidden child
 // runs in a process group of its own, as Windows starts it in a new one, so
 // that a Ctrl+C at the patch's terminal does not reach it.
 struct ChildStart {
   std::string program;
   std::vector<std::string> arguments;
-  const std::string* directory = nullptr;
+  const WorkingDirectory* directory = nullptr;
   const ChildHandles* handles = nullptr;
   bool search_path = false;
   bool own_process_group = false;
@@ -179,12 +189,14 @@ int PrepareFileActions(SpawnFileActions& actions, const ChildStart& start) {
   if (start.handles) {
     if (const int error = start.handles->AddTo(actions)) return error;
   }
-  if (const int error =
-          ::posix_spawn_file_actions_addclosefrom_np(actions.get(), kFirstNonStandardFd)) {
-    return error;
+  // Entered before our descriptors, the directory's among them, are closed.
+  if (start.directory && start.directory->fd != AT_FDCWD) {
+    if (const int error =
+            ::posix_spawn_file_actions_addfchdir_np(actions.get(), start.directory->fd)) {
+      return error;
+    }
   }
-  if (!start.directory) return 0;
-  return ::posix_spawn_file_actions_addchdir_np(actions.get(), start.directory->c_str());
+  return ::posix_spawn_file_actions_addclosefrom_np(actions.get(), kFirstNonStandardFd);
 }
 
 // Starts the child; 0 or the errno of the failure.
@@ -229,7 +241,7 @@ std::string ProgramPath(const std::string& program) {
   return error ? program : (current / program).string();
 }
 
-Result<uint32_t> RunProgram(const std::string& command_line, const std::string& directory) {
+Result<uint32_t> RunProgram(const std::string& command_line, const WorkingDirectory& directory) {
   const std::vector<std::string> arguments = posix::SplitWindowsCommandLine(command_line);
   if (arguments.empty()) return Failure{kErrorFileNotFound};
   const ChildStart start{
@@ -265,28 +277,28 @@ std::string InDirectory(const std::string& directory, const std::string& name) {
   return directory.back() == '/' ? directory + name : directory + "/" + name;
 }
 
-// Only a regular file that someone may execute counts as a program.
-bool IsProgram(const std::string& path) {
+// Only a regular file that someone may execute counts as a program. A
+// relative path is taken from the working directory.
+bool IsProgram(const WorkingDirectory& directory, const std::string& path) {
   struct stat info = {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+  return ::fstatat(directory.fd, path.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode) &&
          (info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
 }
 
 // A name with a directory part is taken from the child's working directory;
-// a bare name is looked for there first and then in each PATH directory.
-std::optional<std::string> FindProgram(const std::string& name, const std::string& directory) {
+// a bare name is looked for there first and then in each PATH directory. The
+// path found is relative to the working directory unless it is absolute.
+std::optional<std::string> FindProgram(const std::string& name, const WorkingDirectory& directory) {
   if (name.empty()) return std::nullopt;
-  const std::string here = InDirectory(directory, name);
-  if (IsProgram(here)) return here;
+  if (IsProgram(directory, name)) return name;
   if (name.find('/') != std::string::npos) return std::nullopt;
   const std::string path = posix::EnvironmentOr("PATH", "");
   for (std::size_t start = 0; start <= path.size();) {
     std::size_t end = path.find(':', start);
     if (end == std::string::npos) end = path.size();
     if (end > start) {
-      const std::string candidate =
-          InDirectory(InDirectory(directory, path.substr(start, end - start)), name);
-      if (IsProgram(candidate)) return candidate;
+      const std::string candidate = InDirectory(path.substr(start, end - start), name);
+      if (IsProgram(directory, candidate)) return candidate;
     }
     start = end + 1;
   }
@@ -318,30 +330,34 @@ std::string AsWritten(std::string target) {
   return target;
 }
 
-std::string RedirectionPath(const std::string& target, const std::string& directory) {
+// A redirection's file: a relative name stays relative to the working
+// directory it is opened in.
+std::string RedirectionPath(const std::string& target) {
   // "nul" is Windows' null device in every directory.
   if (posix::EqualIgnoringCase(target, "nul")) return "/dev/null";
   // A file on a mapped drive letter is where the letter maps it.
   if (posix::HasDriveLetter(target)) {
     if (const Result<std::string> on_drive = posix::ResolveDrivePath(target)) return *on_drive;
   }
-  return InDirectory(directory, target);
+  return target;
 }
 
 // Opens an output file as cmd does: created when missing (then readable and
 // writable by its owner alone, whatever the umask), else truncated or appended
 // to with its own permissions. Sets *error on failure.
-UniqueFd OpenOutput(const std::string& path, bool append, int* error) {
+UniqueFd OpenOutput(const WorkingDirectory& directory, const std::string& path, bool append,
+                    int* error) {
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-    UniqueFd created(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kRedirectionFileMode));
+    UniqueFd created(::openat(directory.fd, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                              kRedirectionFileMode));
     if (created) {
       if (::fchmod(created.get(), kRedirectionFileMode) == 0) return created;
       *error = errno;
       return UniqueFd();
     }
     if (errno != EEXIST) break;
-    UniqueFd existing(::open(path.c_str(), O_WRONLY | O_CLOEXEC | (append ? O_APPEND : O_TRUNC)));
+    UniqueFd existing(
+        ::openat(directory.fd, path.c_str(), O_WRONLY | O_CLOEXEC | (append ? O_APPEND : O_TRUNC)));
     if (existing || errno != ENOENT) {
       if (!existing) *error = errno;
       return existing;
@@ -351,8 +367,8 @@ UniqueFd OpenOutput(const std::string& path, bool append, int* error) {
   return UniqueFd();
 }
 
-UniqueFd OpenInput(const std::string& path, int* error) {
-  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+UniqueFd OpenInput(const WorkingDirectory& directory, const std::string& path, int* error) {
+  UniqueFd file(::openat(directory.fd, path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file) *error = errno;
   return file;
 }
@@ -360,15 +376,19 @@ UniqueFd OpenInput(const std::string& path, int* error) {
 // The Windows code for a redirection that could not be opened. A missing
 // file is a missing path unless the directory is there and the file was to
 // be read.
-uint32_t RedirectionError(int error, const Redirection& redirection, const std::string& path) {
+uint32_t RedirectionError(int error, const Redirection& redirection,
+                          const WorkingDirectory& directory, const std::string& path) {
   if (error != ENOENT) return posix::WindowsErrorFromErrno(error);
   const bool reading = redirection.kind == Redirection::Kind::kRead;
-  return reading && posix::IsDirectory(posix::ParentDirectory(path)) ? kErrorFileNotFound
-                                                                     : kErrorPathNotFound;
+  struct stat parent = {};
+  const bool parent_exists =
+      ::fstatat(directory.fd, posix::ParentDirectory(path).c_str(), &parent, 0) == 0 &&
+      S_ISDIR(parent.st_mode);
+  return reading && parent_exists ? kErrorFileNotFound : kErrorPathNotFound;
 }
 
 // Puts one redirection in place.
-Result<> Redirect(const Redirection& redirection, const std::string& directory,
+Result<> Redirect(const Redirection& redirection, const WorkingDirectory& directory,
                   ChildHandles& handles) {
   if (redirection.kind == Redirection::Kind::kCopy) {
     const int source = handles.Current(redirection.source);
@@ -377,14 +397,16 @@ Result<> Redirect(const Redirection& redirection, const std::string& directory,
     handles.Redirect(redirection.handle, std::move(copy));
     return {};
   }
-  const std::string path = RedirectionPath(redirection.target, directory);
+  const std::string path = RedirectionPath(redirection.target);
   const bool writes = redirection.kind != Redirection::Kind::kRead && path != "/dev/null";
-  const bool existed = writes && posix::Exists(path);
+  struct stat before = {};
+  const bool existed = writes && ::fstatat(directory.fd, path.c_str(), &before, 0) == 0;
   int error = 0;
-  UniqueFd file = redirection.kind == Redirection::Kind::kRead
-                      ? OpenInput(path, &error)
-                      : OpenOutput(path, redirection.kind == Redirection::Kind::kAppend, &error);
-  const uint32_t code = file ? 0 : RedirectionError(error, redirection, path);
+  UniqueFd file =
+      redirection.kind == Redirection::Kind::kRead
+          ? OpenInput(directory, path, &error)
+          : OpenOutput(directory, path, redirection.kind == Redirection::Kind::kAppend, &error);
+  const uint32_t code = file ? 0 : RedirectionError(error, redirection, directory, path);
   if (writes) {
     posix::Trace({"file.write", AsWritten(redirection.target), path,
                   existed ? "changed" : "created", std::to_string(code)});
@@ -398,7 +420,8 @@ Result<> Redirect(const Redirection& redirection, const std::string& directory,
 // program runner's) makes it the child's working directory and gives the
 // child a process group of its own; otherwise the child shares ours. The
 // result is the interpreter's: the program's exit code, or its own.
-Result<uint32_t> RunRequest(const std::string& request, const std::string& directory, bool hidden) {
+Result<uint32_t> RunRequest(const std::string& request, const WorkingDirectory& directory,
+                            bool hidden) {
   const posix::InterpretedCommand command =
       posix::InterpretRequest(request, EnvironmentValue, posix::MappedDriveArgument);
   if (!command.refusal.empty()) {
@@ -434,37 +457,24 @@ Result<uint32_t> RunRequest(const std::string& request, const std::string& direc
 
 // --- where the children run -----------------------------------------------------
 
-std::string CurrentDirectory() {
-  std::error_code error;
-  const std::filesystem::path current = std::filesystem::current_path(error);
-  return error ? std::string(".") : current.string();
-}
-
-// $TMPDIR as it is when set; else the user's own directory under /tmp.
-std::optional<std::string> TemporaryDirectory() {
-  const std::string configured = posix::EnvironmentOr("TMPDIR", "");
-  if (!configured.empty()) {
-    return posix::IsDirectory(configured) ? std::optional<std::string>(configured) : std::nullopt;
-  }
-  const std::string own = "/tmp/qlxpatch-" + std::to_string(::geteuid());
-  if (!posix::PreparePrivateDirectory(own)) return std::nullopt;
-  return own;
-}
+constexpr char kSystemTemporaryDirectory[] = "/tmp";
 
 class SystemProcessRunner : public Processes {
  public:
   Result<uint32_t> RunHidden(const std::string& command_line) override {
-    const std::optional<std::string> directory = TemporaryDirectory();
-    if (!directory) return Failure{kErrorDirectory};
+    const Result<posix::PrivateDirectory> private_directory =
+        posix::ChildrenDirectory(posix::EnvironmentOr("TMPDIR", ""), kSystemTemporaryDirectory);
+    if (!private_directory) return Failure{private_directory.error()};
+    const WorkingDirectory directory{private_directory->fd.get()};
     const std::string line = posix::Utf8FromAnsi(command_line);
     if (const auto request = posix::CommandInterpreterRequest(line)) {
-      return RunRequest(*request, *directory, true);
+      return RunRequest(*request, directory, true);
     }
-    return RunProgram(line, *directory);
+    return RunProgram(line, directory);
   }
 
   void RunCommandInterpreter(const std::string& line) override {
-    RunRequest(posix::Utf8FromAnsi(line), CurrentDirectory(), false);
+    RunRequest(posix::Utf8FromAnsi(line), WorkingDirectory{}, false);
   }
 };
 

@@ -12,19 +12,26 @@
 //
 // A change copies the file beside the old one with only the value's lines
 // replaced, and renames the copy into place, so the file is never half
-// written. A file whose permission bits let nobody write it stands for a key
-// the account may only read: opening it for a change is refused, also for
-// root, whom the permission bits alone would not stop.
+// written. Changes are made under an advisory lock on "<export>.lock" (a lock
+// on the export itself would go with the rename). Right before the rename the
+// export is checked for a change by another program, which the copy would
+// undo; the change is then made afresh, up to three times more, and after
+// that refused with a sharing violation, the file as it was. A file whose permission bits let
+// nobody write it stands for a key the account may only read: opening it for a change is refused,
+// also for root, whom the permission bits alone would not stop.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/posix_io.h"
@@ -41,11 +48,18 @@ namespace {
 constexpr char kRegistryFileVariable[] = "QLX_REGISTRY_FILE";
 constexpr char kDefaultRegistryFile[] = "/etc/qlxpatch/registry.reg";
 constexpr char kRegistryViewVariable[] = "QLX_REGISTRY_VIEW";
-// The file opened for one request; invalid unless it is a regular file.
+// A change made by another program during a rewrite lets it be made this
+// many times in all.
+constexpr int kRewriteAttempts = 4;
+// How long a change waits for another holder of the lock.
+constexpr auto kLockWait = std::chrono::seconds(5);
+constexpr auto kLockRetryPause = std::chrono::milliseconds(20);
+// The file opened for one request, without blocking; invalid unless it is a
+// regular file.
 posix::UniqueFd OpenExport(const std::string& file_path) {
-  posix::UniqueFd fd(::open(file_path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat status {};
-  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return {};
+  int ignored = 0;
+  posix::UniqueFd fd = posix::OpenRegularFile(file_path, O_RDONLY, &ignored);
+  if (!fd) return {};
   ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   return fd;
 }
@@ -95,6 +109,23 @@ std::string DataField(const std::optional<RegistryData>& data) {
   return data ? posix::RegistryDataText(*data) : "-";
 }
 
+// Takes the advisory lock beside the export, waiting a bounded time for
+// another holder; the lock goes with the descriptor. Sets *error (an errno).
+posix::UniqueFd LockExport(const std::string& file_path, int* error) {
+  posix::UniqueFd lock =
+      posix::OpenRegularFile(file_path + ".lock", O_RDWR | O_CREAT | O_NOFOLLOW, error, 0600);
+  if (!lock) return lock;
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+      *error = errno == EWOULDBLOCK ? EBUSY : errno;
+      return posix::UniqueFd();
+    }
+    std::this_thread::sleep_for(kLockRetryPause);
+  }
+  return lock;
+}
+
 class FileRegistryKey : public RegistryKey {
  public:
   // The key at key_path in the export, which the program asked for as
@@ -139,23 +170,37 @@ class FileRegistryKey : public RegistryKey {
   Result<> Set(const std::string& name, const RegistryData& data,
                std::optional<RegistryData>* old_data) {
     if (posix::IsWriteProtected(file_path_)) return Failure{kErrorAccessDenied};
+    int lock_error = 0;
+    const posix::UniqueFd lock = LockExport(file_path_, &lock_error);
+    if (!lock) return Failure{posix::WindowsErrorFromErrno(lock_error)};
+    for (int attempt = 0; attempt < kRewriteAttempts; ++attempt) {
+      const int error = Rewrite(name, data, old_data);
+      if (error == 0) return {};
+      if (error != EAGAIN) return Failure{posix::WindowsErrorFromErrno(error)};
+    }
+    return Failure{kErrorSharingViolation};
+  }
+
+  // One copy of the export with the value's lines replaced, renamed into
+  // place unless the export changed meanwhile (EAGAIN). 0 or an errno.
+  int Rewrite(const std::string& name, const RegistryData& data,
+              std::optional<RegistryData>* old_data) {
     const posix::UniqueFd fd = OpenExport(file_path_);
     struct stat before {};
-    if (!fd || ::fstat(fd.get(), &before) != 0) return Failure{kErrorFileNotFound};
+    if (!fd || ::fstat(fd.get(), &before) != 0) return ENOENT;
     std::optional<posix::RegValueDefinition> plan = PlanFor(fd.get(), name);
     last_found_.reset();
-    if (!plan) return Failure{kErrorFileNotFound};
+    if (!plan) return ENOENT;
     *old_data = plan->data;
     posix::ReplaceOptions options;
     options.permissions = before.st_mode & 07777;
     options.keep_owner = true;
-    const int error = posix::ReplaceFile(file_path_, options, [&](int out_fd) {
-      const int copy_error = CopyReplacingValue(fd.get(), out_fd, key_path_, name, data, *plan);
-      if (copy_error != 0) return copy_error;
+    options.before_rename = [&] {
       return UnchangedSince(before, fd.get(), file_path_) ? 0 : EAGAIN;
+    };
+    return posix::ReplaceFile(file_path_, options, [&](int out_fd) {
+      return CopyReplacingValue(fd.get(), out_fd, key_path_, name, data, *plan);
     });
-    if (error != 0) return Failure{posix::WindowsErrorFromErrno(error)};
-    return {};
   }
 
   // Where the value lies, as the last query found it (the copy checks it

@@ -10,11 +10,18 @@
 // permission bits (root included), refuses the manager with "access denied"
 // (5), as the real manager refuses a caller without the rights. A missing
 // file holds no service. The file is UTF-8, as Linux text is; the program's
-// names are ANSI (Windows-1252). A start or stop rewrites the file beside the
-// old one and renames it into place; a file that cannot be rewritten gives 5.
+// names are ANSI (Windows-1252). A start or stop writes the new state word
+// over the old one in place: "running" and "stopped" have the same length, so
+// no other byte moves and a line another program appends meanwhile stays. A
+// file that cannot be written gives 5.
 // There are no pending states: a change is complete once the call returns.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -107,10 +114,38 @@ std::optional<std::size_t> FindService(const ServicesFile& lines, const std::str
   return std::nullopt;
 }
 
-std::string Joined(const std::vector<std::string>& lines) {
+// Where the named service's state word begins in the file's text.
+std::optional<std::size_t> StateWordOffset(const std::string& text, const std::string& name) {
+  const ServicesFile lines = SplitLinesKeepingEnds(text);
+  const std::optional<std::size_t> index = FindService(lines, name);
+  if (!index) return std::nullopt;
+  std::size_t offset = 0;
+  for (std::size_t i = 0; i < *index; ++i) offset += lines[i].size();
+  const ServiceLine service = *ParseServiceLine(lines[*index]);
+  if (service.state_end - service.state_begin != sizeof kRunning - 1) return std::nullopt;
+  return offset + service.state_begin;
+}
+
+// Writes the state word of the named service over the one the file holds
+// now, through one descriptor; 0 or an errno.
+int WriteStateInPlace(const std::string& path, const std::string& name, const char* state) {
+  int error = 0;
+  const posix::UniqueFd fd = posix::OpenRegularFile(path, O_RDWR, &error);
+  if (!fd) return error;
   std::string text;
-  for (const std::string& line : lines) text += line;
-  return text;
+  error = posix::ReadToEnd(fd.get(), [&text](const char* data, std::size_t size) {
+    text.append(data, size);
+    return 0;
+  });
+  if (error != 0) return error;
+  const std::optional<std::size_t> offset = StateWordOffset(text, name);
+  if (!offset) return ENOENT;
+  const std::size_t length = std::strlen(state);
+  if (::pwrite(fd.get(), state, length, static_cast<off_t>(*offset)) !=
+      static_cast<ssize_t>(length)) {
+    return errno != 0 ? errno : EIO;
+  }
+  return ::fsync(fd.get()) == 0 ? 0 : errno;
 }
 
 // The service's state as the file tells it now: "running", "stopped", or "-"
@@ -167,13 +202,10 @@ class FileService : public Service {
     if (!lines) return Failure{lines.error()};
     const std::optional<std::size_t> index = FindService(*lines, name_);
     if (!index) return Failure{kErrorServiceDoesNotExist};
-    std::string& line = (*lines)[*index];
-    const ServiceLine service = *ParseServiceLine(line);
+    const ServiceLine service = *ParseServiceLine((*lines)[*index]);
     if (service.running == running) return Failure{already_there};
     if (posix::IsWriteProtected(file_path_)) return Failure{kErrorAccessDenied};
-    line.replace(service.state_begin, service.state_end - service.state_begin,
-                 running ? kRunning : kStopped);
-    if (posix::ReplaceFileContents(file_path_, Joined(*lines)) != 0) {
+    if (WriteStateInPlace(file_path_, name_, running ? kRunning : kStopped) != 0) {
       return Failure{kErrorAccessDenied};
     }
     return {};

@@ -16,5 +16,13 @@ using UniqueKernelHandle = UniqueHandle<ClosedBy<HANDLE, &CloseHandle>>;
 // as FormatMessageA's buffer.
 using UniqueLocalMemory = UniqueHandle<ClosedBy<HLOCAL, &LocalFree>>;
 using UniqueGlobalMemory = UniqueHandle<ClosedBy<HGLOBAL, &GlobalFree>>;
+// A directory search, which FindFirstFileA marks as failed with
+// INVALID_HANDLE_VALUE (no constant a template can take) rather than null.
+struct DirectorySearchTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static BOOL Close(Handle search) { return FindClose(search); }
+};
+using UniqueDirectorySearch = UniqueHandle<DirectorySearchTraits>;
 
 }  // namespace qlx::platform::win32

@@ -1,11 +1,14 @@
-// Child processes: hidden programs run in the temporary directory, and the
-// command interpreter run in the patch's own directory and console.
+// Child processes: hidden programs run in a private directory of their own
+// inside the temporary directory (private_directory.h), made for each child
+// and removed after it, and the command interpreter run in the patch's own
+// directory and console.
 #include "platform/processes.h"
 
 #include <optional>
 #include <vector>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/private_directory.h"
 
 namespace qlx::platform {
 namespace {
@@ -60,16 +63,14 @@ STARTUPINFOA HiddenWindowStartup() {
 }
 
 // Starts the command line hidden, in its own process group, in the directory
-// given (the current one when there is none). The child gets the default
-// security of the patch's account and inherits no handle.
-Result<StartedProcess> StartHidden(const std::string& command_line,
-                                   const std::optional<std::string>& directory) {
+// given. The child gets the default security of the patch's account and
+// inherits no handle.
+Result<StartedProcess> StartHidden(const std::string& command_line, const std::string& directory) {
   std::vector<char> writable_line = WritableCopy(command_line);
   STARTUPINFOA startup = HiddenWindowStartup();
   PROCESS_INFORMATION info{};
   if (!CreateProcessA(nullptr, writable_line.data(), nullptr, nullptr, FALSE,
-                      CREATE_NEW_PROCESS_GROUP, nullptr, directory ? directory->c_str() : nullptr,
-                      &startup, &info)) {
+                      CREATE_NEW_PROCESS_GROUP, nullptr, directory.c_str(), &startup, &info)) {
     return Failure{GetLastError()};
   }
   return TakeOwnership(info);
@@ -94,8 +95,14 @@ bool RunInConsoleAndWait(const std::string& command_line) {
 
 class Win32Processes : public Processes {
  public:
+  // Without a temporary directory, or a private one inside it, the child is
+  // not started: our own directory is no safer a place.
   Result<uint32_t> RunHidden(const std::string& command_line) override {
-    const Result<StartedProcess> child = StartHidden(command_line, TemporaryDirectory());
+    const std::optional<std::string> temporary = TemporaryDirectory();
+    if (!temporary) return Failure{ERROR_PATH_NOT_FOUND};
+    const win32::ScopedPrivateDirectory directory(*temporary);
+    if (directory.error() != 0) return Failure{directory.error()};
+    const Result<StartedProcess> child = StartHidden(command_line, directory.path());
     if (!child) return Failure{child.error()};
     WaitForInputIdle(child->process.get(), kInputIdleWaitMs);
     WaitForSingleObject(child->process.get(), INFINITE);

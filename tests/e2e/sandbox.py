@@ -154,10 +154,13 @@ class Sandbox:
         })
         return env
 
-    def run(self, *arguments):
-        self.lay_out()
+    def run(self, *arguments, laid_out=False, timeout=120, **streams):
+        """Runs the patch to its end; `laid_out` keeps what the test changed
+        after its own lay_out(), `streams` replaces the captured output."""
+        if not laid_out:
+            self.lay_out()
         return subprocess.run([self.binary, *arguments], cwd=self.work, env=self.environment(),
-                              capture_output=True, timeout=120)
+                              timeout=timeout, **(streams or {"capture_output": True}))
 
     def start(self):
         """Starts the patch in the background. Its output goes to files, not

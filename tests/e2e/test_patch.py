@@ -2,7 +2,10 @@
 
 import os
 import signal
+import stat
 import sys
+import threading
+import time
 import unittest
 from pathlib import Path
 
@@ -290,6 +293,127 @@ class DatabaseFailures(PatchTestCase):
         self.assertLog(SUCCESSFUL_RUN.replace(
             "Starting updation...\nSuccessfully\nSuccessfully\n",
             f"Starting updation...\n{entry}{FIRST}\nFailed\n{entry}{SECOND}\nFailed\n"))
+
+
+class Surroundings(PatchTestCase):
+    """Hostile surroundings, one table row each. Every run is bounded: a run
+    that blocks fails its row by the time-out instead of hanging the suite."""
+
+    RUN_LIMIT = 60
+
+    def laid_out_box(self):
+        box = Sandbox(BINARY).use_sqlite()
+        self.addCleanup(box.remove)
+        box.lay_out()
+        return box
+
+    def test_a_fifo_in_the_place_of_each_input_is_refused_without_blocking(self):
+        rows = (("registry.reg", "OpenGlobalConnection aborted (code 5, error 3)\n"),
+                ("services", "ServiceStop failed with error 5: Access is denied.\r\n"),
+                ("host dir/config/database.props", "OpenGlobalConnection aborted (code 5, error 5)\n"),
+                ("work/qlxtools.xml", "RefreshToolRegistration failed with error 5: "))
+        for name, entry in rows:
+            with self.subTest(name):
+                box = self.laid_out_box()
+                fifo = box.root / name
+                fifo.unlink()
+                os.mkfifo(fifo)
+                result = box.run(laid_out=True, timeout=self.RUN_LIMIT)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn(entry, box.log())
+                self.assertTrue(box.log().endswith("QLX database updation completed\n\n"))
+                self.assertTrue(stat.S_ISFIFO(fifo.lstat().st_mode))
+                if name != "services":
+                    self.assertEqual(box.service_state(), "running")
+
+    def test_a_closed_stdout_and_stderr_fail_the_writes_not_the_run(self):
+        box = self.laid_out_box()
+        (box.bin / "zqtool").unlink()  # the interpreter says so on stderr
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        try:
+            result = box.run(laid_out=True, timeout=self.RUN_LIMIT, stdout=write_end,
+                             stderr=write_end)
+        finally:
+            os.close(write_end)
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(box.log(), SUCCESSFUL_RUN.replace("Updating QLX version...Successfully",
+                                                           "Updating QLX version...Failed"))
+        self.assertEqual(box.service_state(), "running")
+
+    def test_a_tmpdir_others_may_change_is_not_where_the_tools_run(self):
+        # "shared": a stand-in for TMPDIR=/tmp; the tools then run in its
+        # qlxpatch-<uid>. "another user's": the tools run in /tmp/qlxpatch-<uid>.
+        for what, mode, owner in (("shared", 0o1777, None), ("another user's", 0o755, 65534)):
+            with self.subTest(what):
+                box = self.laid_out_box()
+                box.temp = box.root / "shared tmp"
+                box.temp.mkdir()
+                planted = box.temp / "zqtool"
+                box.write(planted, f"#!/bin/sh\ntouch '{box.root}/PLANTED'\n")
+                planted.chmod(0o755)
+                victim = box.root / "victim"
+                box.write(victim, "kept\n")
+                (box.temp / "null").symlink_to(victim)
+                box.temp.chmod(mode)
+                if owner is not None:
+                    os.chown(box.temp, owner, -1)
+                result = box.run(laid_out=True, timeout=self.RUN_LIMIT)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(box.log(), SUCCESSFUL_RUN)
+                self.assertFalse((box.root / "PLANTED").exists())
+                self.assertEqual(victim.read_text(), "kept\n")
+                self.assertEqual(box.tool_calls("zqtool")[::3], ["-r", "-a"])
+                if owner is None:
+                    own = box.temp / f"qlxpatch-{os.geteuid()}"
+                    self.assertEqual(stat.S_IMODE(own.stat().st_mode), 0o700)
+                    self.assertEqual((own / "null").read_text(), "zqtool output -a\n")
+
+    def test_lines_another_program_appends_during_the_rewrites_are_kept(self):
+        # The appender checks that the file it wrote to is still the one at
+        # the path, and writes its line again if not, as a careful program
+        # would; a line lost after that was lost to the patch.
+        for name, line in (("services", "Other{}=running\n"), ("registry.reg", '"Extra{}"="x"\r\n')):
+            for run in range(4):
+                with self.subTest(name, run=run):
+                    box = self.laid_out_box()
+                    path = box.root / name
+                    appended = self.append_during(path, line, lambda: box.run(
+                        laid_out=True, timeout=self.RUN_LIMIT))
+                    text = path.read_bytes().decode("latin-1")
+                    self.assertGreater(len(appended), 0)
+                    self.assertEqual([n for n in appended if line.format(n) not in text], [])
+                    self.assertEqual(box.service_state(), "running")
+                    if "Updating QLX version...Successfully" in box.log():
+                        self.assertIn('"DisplayVersion"="4.3.1"', box.registry_text())
+
+    @staticmethod
+    def append_during(path, line, run):
+        stop = threading.Event()
+        appended = []
+
+        def append():
+            number = 0
+            while not stop.is_set():
+                fd = os.open(path, os.O_WRONLY | os.O_APPEND)
+                try:
+                    os.write(fd, line.format(number).encode("latin-1"))
+                    if os.fstat(fd).st_ino != os.stat(path).st_ino:
+                        continue  # renamed over meanwhile: write it again
+                finally:
+                    os.close(fd)
+                appended.append(number)
+                number += 1
+                time.sleep(0.002)
+
+        appender = threading.Thread(target=append)
+        appender.start()
+        try:
+            run()
+        finally:
+            stop.set()
+            appender.join()
+        return appended
 
 
 if __name__ == "__main__":

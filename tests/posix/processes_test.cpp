@@ -5,10 +5,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/files.h"
 #include "platform/posix/private_directory.h"
@@ -21,7 +25,6 @@ namespace qlx::posix_tests {
 namespace {
 
 using platform::posix::CommandInterpreterRequest;
-using platform::posix::PreparePrivateDirectory;
 using platform::posix::SplitWindowsCommandLine;
 using Arguments = std::vector<std::string>;
 
@@ -111,11 +114,6 @@ TEST_F(ProcessesTest, ProgramThatCannotStartGivesTheWindowsCode) {
     EXPECT_FALSE(outcome) << c.command_line;
     EXPECT_EQ(outcome.error(), c.code) << c.command_line;
   }
-
-  ScopedEnvironment tmpdir("TMPDIR", temporary_ / "gone");
-  const platform::Result<uint32_t> outcome = Run("true");
-  EXPECT_FALSE(outcome) << "without the temporary directory";
-  EXPECT_EQ(outcome.error(), kErrorDirectory);
 }
 
 TEST_F(ProcessesTest, ArgumentsArriveAsTheWindowsRulesSplitThem) {
@@ -143,35 +141,102 @@ TEST_F(ProcessesTest, ChildRunsInTheTemporaryDirectory) {
   EXPECT_EQ(outcome.value_or(~0u), 0u);
 }
 
-TEST(PrivateDirectoryTest, IsTheUsersOwnAndNobodyElseMayWriteToIt) {
+// Where the children run, for each $TMPDIR: the directory itself when it is
+// private, else the user's own directory inside it when that is safe, else
+// the user's own directory inside the system's temporary directory.
+TEST(ChildrenDirectoryTest, TmpdirOnlyWhenPrivateElseTheUsersOwnDirectoryInASafeParent) {
   ScratchDirectory base;
-  const std::string directory = base / "own";
-  const auto Prepare = [&] { return PreparePrivateDirectory(directory).error(); };
-  const auto Reset = [&](fs::perms mode) {
-    fs::remove_all(directory);
-    fs::create_directory(directory);
-    fs::permissions(directory, mode);
-  };
+  const std::string own_name = "qlxpatch-" + std::to_string(::geteuid());
+  const std::string system = base / "system";
   const fs::perms owner = fs::perms::owner_all;
-
-  ASSERT_EQ(Prepare(), 0u) << "a missing directory is created";
-  EXPECT_EQ(fs::status(directory).permissions(), owner);
-  Reset(owner | fs::perms::group_read | fs::perms::group_exec);
-  EXPECT_EQ(Prepare(), 0u) << "others may read it";
-  Reset(owner | fs::perms::group_write);
-  EXPECT_EQ(Prepare(), kErrorDirectory) << "the group may write to it";
-  Reset(owner | fs::perms::others_write | fs::perms::sticky_bit);
-  EXPECT_EQ(Prepare(), kErrorDirectory) << "others may write to it";
-  fs::remove_all(directory);
-  fs::create_directory_symlink(base.path(), directory);
-  EXPECT_EQ(Prepare(), kErrorDirectory) << "a symbolic link";
-  fs::remove(directory);
-  WriteBytes(directory, "");
-  EXPECT_EQ(Prepare(), kErrorDirectory) << "a file";
-  EXPECT_EQ(PreparePrivateDirectory(base / "gone/own").error(), kErrorDirectory) << "no parent";
-  Reset(owner);
-  if (std::system(("chown 65534 '" + directory + "' 2>/dev/null").c_str()) == 0) {
-    EXPECT_EQ(Prepare(), kErrorDirectory) << "another user's";
+  const fs::perms shared = fs::perms::all | fs::perms::sticky_bit;
+  enum Where { kItself, kInside, kSystem, kNowhere };
+  const auto MakeDirectory = [](const std::string& path, fs::perms mode) {
+    fs::create_directories(path);
+    fs::permissions(path, mode);
+  };
+  const auto Chown = [](const std::string& path) {
+    return std::system(("chown 65534 '" + path + "' 2>/dev/null").c_str()) == 0;
+  };
+  const struct {
+    const char* what;
+    std::function<std::string(const std::string& tmpdir)> lay_out;  // gives $TMPDIR
+    fs::perms system_mode;
+    Where where;
+  } cases[] = {
+      {"private", [&](auto t) { return MakeDirectory(t, owner), t; }, shared, kItself},
+      {"others may read",
+       [&](auto t) {
+         return MakeDirectory(t, owner | fs::perms::others_read | fs::perms::others_exec), t;
+       },
+       shared, kItself},
+      {"shared and sticky, as /tmp", [&](auto t) { return MakeDirectory(t, shared), t; }, shared,
+       kInside},
+      {"the group may write, not sticky",
+       [&](auto t) { return MakeDirectory(t, owner | fs::perms::group_write), t; }, shared,
+       kSystem},
+      {"a link to a private directory",
+       [&](auto t) {
+         MakeDirectory(t + ".real", owner);
+         fs::create_directory_symlink(t + ".real", t);
+         return t;
+       },
+       shared, kInside},
+      {"missing", [&](auto t) { return t; }, owner, kSystem},
+      {"a file",
+       [&](auto t) {
+         WriteBytes(t, "");
+         return t;
+       },
+       owner, kSystem},
+      {"unset", [&](auto) { return std::string(); }, owner, kSystem},
+      {"own directory writable by the group",
+       [&](auto t) {
+         MakeDirectory(t, shared);
+         MakeDirectory(t + "/" + own_name, owner | fs::perms::group_write);
+         return t;
+       },
+       owner, kSystem},
+      {"own directory a link",
+       [&](auto t) {
+         MakeDirectory(t, shared);
+         MakeDirectory(t + ".real", owner);
+         fs::create_directory_symlink(t + ".real", t + "/" + own_name);
+         return t;
+       },
+       owner, kSystem},
+      {"no safe place at all", [&](auto t) { return t; }, fs::perms::all, kNowhere},
+      {"another user's",
+       [&](auto t) {
+         MakeDirectory(t, owner);
+         return Chown(t) ? t : std::string();
+       },
+       owner, kSystem},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    const std::string tmpdir = c.lay_out(base / ("tmpdir" + std::to_string(index++)));
+    fs::remove_all(system);
+    MakeDirectory(system, c.system_mode);
+    const auto directory = platform::posix::ChildrenDirectory(tmpdir, system);
+    if (c.where == kNowhere) {
+      EXPECT_EQ(directory.error(), kErrorDirectory) << c.what;
+      continue;
+    }
+    ASSERT_TRUE(directory) << c.what;
+    const std::string expected = c.where == kItself   ? tmpdir
+                                 : c.where == kInside ? tmpdir + "/" + own_name
+                                                      : system + "/" + own_name;
+    EXPECT_EQ(directory->path, expected) << c.what;
+    // The descriptor is the directory named, made the user's alone.
+    struct stat by_fd = {};
+    struct stat by_path = {};
+    ASSERT_EQ(::fstat(directory->fd.get(), &by_fd), 0) << c.what;
+    ASSERT_EQ(::stat(expected.c_str(), &by_path), 0) << c.what;
+    EXPECT_EQ(by_fd.st_ino, by_path.st_ino) << c.what;
+    if (c.where != kItself) {
+      EXPECT_EQ(by_fd.st_mode & 07777, 0700u) << c.what;
+    }
   }
 }
 

@@ -1,12 +1,16 @@
 // HKEY_LOCAL_MACHINE kept in a registry export file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/posix/posix_io.h"
 #include "platform/registry.h"
+#include "platform/windows_codes.h"
 #include "posix_test_support.h"
 
 namespace qlx::posix_tests {
@@ -315,7 +319,9 @@ TEST_F(RegistryFileTest, SeesAChangeMadeInPlaceBetweenTwoRequests) {
 
 // Refused updates leave the file byte for byte as it was and no file beside
 // it: a file nobody may write (the counterpart of a key the account may only
-// read, refused also to root) and a directory where no file can be created.
+// read, refused also to root), another program holding the lock beside the
+// export for longer than a change waits (a sharing violation), and a
+// directory where no file can be created.
 TEST_F(RegistryFileTest, RefusedUpdatesLeaveTheFileAsItWas) {
   WriteBytes(file_, kRegedit4File);
   std::unique_ptr<RegistryKey> opened_before = Open(kQuellmark);
@@ -333,6 +339,17 @@ TEST_F(RegistryFileTest, RefusedUpdatesLeaveTheFileAsItWas) {
   EXPECT_EQ(fs::status(file_).permissions(), read_only);
 
   fs::permissions(file_, fs::perms::owner_write, fs::perm_options::add);
+  {
+    const std::string lock_path = file_ + ".lock";
+    std::ofstream(lock_path).close();
+    const platform::posix::UniqueFd other_program(::open(lock_path.c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_EQ(::flock(other_program.get(), LOCK_EX), 0);
+    EXPECT_EQ(opened_before->SetValue("Version", Text("4.3.1")).error(),
+              platform::kErrorSharingViolation);
+    fs::remove(lock_path);
+  }
+  EXPECT_EQ(FileBytes(), kRegedit4File);
+
   ReadOnlyDirectory read_only_directory(directory_.path());
   ASSERT_TRUE(read_only_directory.Refuses());
   EXPECT_FALSE(opened_before->SetValue("Version", Text("4.3.1")));

@@ -105,11 +105,15 @@ TEST_F(ServicesFileTest, UnreadableFileDeniesTheManager) {
   EXPECT_EQ(manager.error(), kErrorAccessDenied);
 }
 
-TEST_F(ServicesFileTest, FileThatCannotBeRewrittenDeniesTheChange) {
+// The state is written in place: a file only its group may write, in a
+// directory that refuses changes, is one the account cannot change.
+TEST_F(ServicesFileTest, FileThatCannotBeWrittenDeniesTheChange) {
   const fs::path locked = directory_.path() / "locked";
   fs::create_directory(locked);
   const std::string locked_file = (locked / "services").string();
   WriteBytes(locked_file, kServicesText);
+  fs::permissions(locked_file, fs::perms::owner_read | fs::perms::group_read |
+                                   fs::perms::group_write | fs::perms::others_read);
   ScopedEnvironment variable("QLX_SERVICES_FILE", locked_file);
   std::unique_ptr<platform::Service> service = OpenExisting("OV Quellmark");
   ASSERT_TRUE(service);

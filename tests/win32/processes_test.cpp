@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "platform/win32/handles.h"
+#include "platform/win32/private_directory.h"
 #include "win32_test_support.h"
 
 namespace qlx::platform {
@@ -37,16 +44,76 @@ TEST(RunHiddenTest, MissingProgramIsAFailureWithFileNotFound) {
   EXPECT_EQ(outcome.error(), 2u);
 }
 
-TEST(RunHiddenTest, ChildWorksInTheTemporaryDirectory) {
-  const std::string output = test::TemporaryDirectory() + "qlx_runner_cwd.txt";
-  DeleteFileA(output.c_str());
-  const Result<uint32_t> outcome = SystemProcesses().RunHidden("cmd /c cd > qlx_runner_cwd.txt");
+// Each child works in a fresh directory of its own inside the temporary
+// directory, gone once the child has ended.
+TEST(RunHiddenTest, ChildWorksInAPrivateDirectoryOfTheTemporaryDirectory) {
+  const test::ScratchDirectory scratch("qlx runner test");
+  const std::string output = scratch.File("cwd.txt");
+  const Result<uint32_t> outcome = SystemProcesses().RunHidden("cmd /c cd > \"" + output + "\"");
   EXPECT_TRUE(outcome);
   EXPECT_EQ(outcome.value_or(~0u), 0u);
-  std::string directory = test::TemporaryDirectory();
-  directory.pop_back();  // its trailing backslash
-  EXPECT_EQ(Trimmed(test::ReadBinaryFile(output)), directory);
-  DeleteFileA(output.c_str());
+  const std::string directory = Trimmed(test::ReadBinaryFile(output));
+  EXPECT_EQ(directory.rfind(test::TemporaryDirectory() + "qlxpatch-", 0), 0u) << directory;
+  EXPECT_FALSE(test::FileExists(directory)) << directory;
+}
+
+// The string form of each SID the access list admits, and its rights.
+std::vector<std::pair<std::string, ACCESS_MASK>> AdmittedSids(PACL list) {
+  std::vector<std::pair<std::string, ACCESS_MASK>> admitted;
+  for (DWORD index = 0; list && index < list->AceCount; ++index) {
+    void* entry = nullptr;
+    if (!GetAce(list, index, &entry)) continue;
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    char* text = nullptr;
+    PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    if (!ConvertSidToStringSidA(sid, &text)) continue;
+    const win32::UniqueLocalMemory owned(text);
+    admitted.emplace_back(text, allowed->Mask);
+  }
+  return admitted;
+}
+
+// Wine keeps no access list on a file; it makes one up from the Unix
+// permissions, so only Windows can show the one that was set.
+void ExpectOnlyTheUserAdministratorsAndSystem(const std::string& path) {
+  if (test::RunningUnderWine()) return;
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &list, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  const win32::UniqueLocalMemory owned(descriptor);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing inherited from the parent";
+  const auto admitted = AdmittedSids(list);
+  ASSERT_EQ(admitted.size(), 3u);
+  EXPECT_EQ(admitted[0].first, "S-1-5-18");      // SYSTEM
+  EXPECT_EQ(admitted[1].first, "S-1-5-32-544");  // Administrators
+  for (const auto& [sid, rights] : admitted) EXPECT_EQ(rights, FILE_ALL_ACCESS) << sid;
+}
+
+TEST(PrivateDirectoryTest, AdmitsOnlyTheUserAdministratorsAndSystemAndGoesWithItsContents) {
+  std::string path;
+  {
+    const win32::ScopedPrivateDirectory directory(test::TemporaryDirectory());
+    ASSERT_EQ(directory.error(), 0u);
+    path = directory.path();
+    ExpectOnlyTheUserAdministratorsAndSystem(path);
+
+    // Held open, it cannot be renamed and replaced by another (Wine does
+    // not enforce sharing on a directory's rename).
+    if (!test::RunningUnderWine()) {
+      EXPECT_FALSE(MoveFileA(path.c_str(), (path + "-moved").c_str()));
+    }
+    ASSERT_TRUE(CreateDirectoryA((path + "\\sub").c_str(), nullptr));
+    test::WriteBinaryFile(path + "\\sub\\deep.txt", "x");
+    test::WriteBinaryFile(path + "\\null", "added");
+    SetFileAttributesA((path + "\\null").c_str(), FILE_ATTRIBUTE_READONLY);
+  }
+  EXPECT_FALSE(test::FileExists(path)) << path;
 }
 
 // Runs the interpreter tests inside a scratch directory made current.
