@@ -208,36 +208,5 @@ TEST_F(PatchSequenceTest, ASecondRunAppendsBehindTheFirst) {
   EXPECT_EQ(Log(), std::string(kSuccessfulRun) + kSuccessfulRun);
 }
 
-// An interruption, handled on its own thread in the program, cleans up and
-// starts the service unless the sequence already asked for it; only the first
-// one counts.
-TEST_F(SandboxTest, AnInterruptionRemovesThePasswordFilesAndStartsTheServiceOnce) {
-  const struct {
-    bool sequence_started_the_service;
-    const char* log;
-  } cases[] = {
-      {false, "QLXPatch - Run interrupted (SIGTERM)\nStarting QLX service...Successfully\n"},
-      {true, "Starting QLX service...Successfully\nQLXPatch - Run interrupted (SIGTERM)\n"},
-  };
-  for (const auto& c : cases) {
-    files_.Remove("QLX_patch.log");
-    services_.running["OV Quellmark"] = false;
-    services_.requests.clear();
-    WriteFile("addon/pass1.txt", "KEY\n");
-    WriteFile("addon/pass2.txt", "secret\n");
-    RunControl run;
-    run.Begin();
-    if (c.sequence_started_the_service) run.StartService(kStopPendingLimit);
-    run.Interrupt("SIGTERM");
-    run.Interrupt("SIGINT");  // ignored
-    EXPECT_EQ(Log(), c.log);
-    EXPECT_EQ(services_.requests.front(),
-              c.sequence_started_the_service ? "wait 30000" : "wait 3000");
-    EXPECT_EQ(services_.requests.size(), 2u) << "one start request";
-    EXPECT_TRUE(services_.running["OV Quellmark"]);
-    EXPECT_FALSE(FileExists("addon/pass1.txt") || FileExists("addon/pass2.txt"));
-  }
-}
-
 }  // namespace
 }  // namespace qlx::testing

@@ -111,6 +111,7 @@ class FakeService : public platform::Service {
     bool& running = services_.running[name_];
     if (!running) return platform::Failure{kErrorServiceNotActive};
     running = false;
+    services_.stop_left = services_.stop_takes;
     if (services_.throw_on_stop) throw std::runtime_error("service manager gone");
     return {};
   }
@@ -119,7 +120,7 @@ class FakeService : public platform::Service {
     services_.requests.push_back("start " + name_);
     if (Injected(services_.faults, "start " + name_)) return platform::Failure{kErrorAccessDenied};
     bool& running = services_.running[name_];
-    if (running || services_.stop_pending_at_start) {
+    if (running || services_.stop_pending_at_start || services_.stop_left.count() > 0) {
       return platform::Failure{kErrorServiceAlreadyRunning};
     }
     running = true;
@@ -131,6 +132,7 @@ class FakeService : public platform::Service {
     // A failed wait returns at once, with the stop perhaps still under way.
     if (Injected(services_.faults, "wait")) return;
     services_.stop_pending_at_start = false;
+    services_.stop_left = std::max(services_.stop_left - limit, std::chrono::milliseconds(0));
   }
 
  private:
@@ -172,7 +174,7 @@ platform::Result<uint32_t> FakeProcesses::RunHidden(const std::string& command_l
 void FakeProcesses::RunCommandInterpreter(const std::string& line) {
   interpreter_lines.push_back(line);
   // An interpreter that cannot be started carries out nothing.
-  if (Injected(faults, "interpret " + line)) return;
+  if (interpreters_ended || Injected(faults, "interpret " + line)) return;
   if (on_interpreter) on_interpreter(line);
 }
 
@@ -315,6 +317,14 @@ class FakeFile : public platform::File {
     return true;
   }
 
+  // All or nothing, as a full disk leaves it.
+  bool Append(const std::string& text) override {
+    if (Injected(files_.faults, "write " + key_)) return false;
+    Commit();
+    files_.files_[key_] += text.substr(0, text.find('\0'));
+    return true;
+  }
+
  private:
   void Commit() {
     if (!pending_.empty()) files_.files_[key_] += pending_;
@@ -363,6 +373,21 @@ platform::Result<> FakeFiles::Remove(const std::string& path) {
   }
   if (const uint32_t code = CheckFilePath(key)) return platform::Failure{code};
   if (files_.erase(key) == 0) return platform::Failure{kErrorFileNotFound};
+  return {};
+}
+
+platform::Result<> FakeFiles::CreateNew(const std::string& path) {
+  const std::string key = Key(path);
+  if (Injected(faults, "create " + key)) return platform::Failure{kErrorAccessDenied};
+  if (const uint32_t code = CheckFilePath(key)) return platform::Failure{code};
+  if (files_.count(key) || directories_.count(key))
+    return platform::Failure{platform::kErrorFileExists};
+  files_[key] = "";
+  return {};
+}
+
+platform::Result<> FakeFiles::RemoveAtReboot(const std::string& path) {
+  removals_at_reboot.push_back(Key(path));
   return {};
 }
 
