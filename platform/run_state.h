@@ -49,6 +49,11 @@ class RunState {
     const Lock held = Hold();
     return phase_;
   }
+  // True once the program's thread has parked.
+  bool parked() {
+    const Lock held = Hold();
+    return parked_;
+  }
 
   // The interruption: waits until no action is in flight (or the program's
   // thread has parked), or until the deadline; true when quiet. The deadline

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -31,8 +32,15 @@ class FaultPlan {
 
   int fail_at = 0;  // 0: nothing fails
   int calls = 0;
+  // When set, call fail_at runs this instead of failing (an interruption
+  // that comes right then).
+  std::function<void()> on_reach;
   std::string failed_call;  // empty until the fault is reached
 };
+
+// An interruption is handled on a thread of its own: the files, services and
+// interpreter fakes take this lock for every call.
+std::recursive_mutex& FakesLock();
 
 // HKEY_LOCAL_MACHINE in memory; key paths and value names compare
 // case-insensitively, as in the registry.
