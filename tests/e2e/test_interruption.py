@@ -100,9 +100,15 @@ class InterruptionSweep(unittest.TestCase):
     def test_a_signal_at_every_point_of_a_run(self):
         endings = {"finished": 0, "interrupted": 0, "killed before main": 0}
         for db_type in ("SQLServer", "Oracle"):
+            # Step boundaries: the whole run (and a little past its end) swept
+            # in small time steps.
+            box = self.sandbox(db_type)
+            began = time.monotonic()
+            box.run()
+            whole_run_ms = int((time.monotonic() - began) * 1000 * 1.3)
+            step_ms = max(2, whole_run_ms // 30)
             for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-                # Step boundaries: the run swept in small time steps.
-                for delay_ms in range(0, 120, 4):
+                for delay_ms in range(0, whole_run_ms, step_ms):
                     box = self.sandbox(db_type)
                     patch = self.start(box)
                     time.sleep(delay_ms / 1000)
