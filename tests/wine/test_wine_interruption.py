@@ -1,0 +1,72 @@
+"""The 32-bit Windows program interrupted under Wine, from its console: a
+launcher shares the patch's console and sends Ctrl+C to every process of it,
+or Ctrl+Break to the patch's own process group. Each run ends interrupted:
+one interruption entry, the service running (a logged 1056 does not count),
+and no password file left.
+"""
+
+import os
+import shutil
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).parent))
+from wine_host import Host, WinePrefix  # noqa: E402
+
+PATCH = os.environ["QLX_PATCH"]
+LAUNCHER = os.environ["QLX_LAUNCHER"]
+FAKE_TOOL = os.environ["QLX_FAKE_TOOL"]
+TEST_SERVICE = os.environ["QLX_TEST_SERVICE"]
+BUILD_DIR = os.environ["QLX_WINE_BUILD_DIR"]
+
+PATCH_COPY = r"C:\PatchProgram\qlxpatch.exe"
+
+
+class Interruptions(unittest.TestCase):
+    def setUp(self):
+        self.prefix = WinePrefix(BUILD_DIR)
+        self.addCleanup(self.prefix.stop)
+        self.host = Host(self.prefix, FAKE_TOOL, TEST_SERVICE)
+
+    def interrupt(self, event, trigger):
+        """Lays out the host, runs the patch under the launcher, and sends the
+        event once the trigger file exists."""
+        self.host.lay_out()
+        copy = self.prefix.unix_path(PATCH_COPY)
+        copy.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(PATCH, copy)
+        return self.prefix.run(LAUNCHER, event, trigger, PATCH_COPY,
+                               cwd=self.prefix.unix_path(self.host.work_dir),
+                               extra_env={"WINEPATH": self.host.tools_dir})
+
+    def assertInterrupted(self, result, what):
+        log = (self.host.log() or b"").decode("latin-1")
+        self.assertNotEqual(result.returncode, 0, log)
+        self.assertEqual(log.count(f"QLXPatch - Run interrupted ({what})\r\n"), 1, log)
+        self.assertNotIn("error 1056", log)
+        self.assertEqual(self.host.wait_for_service_state("RUNNING", 40), "RUNNING", log)
+        addon = self.prefix.unix_path(self.host.addon_dir)
+        self.assertEqual(sorted(p.name for p in addon.glob("pass*.txt")), [], log)
+        return log
+
+    def test_ctrl_c_while_the_password_tool_hangs_holding_its_output(self):
+        self.host.db_type = "Oracle"
+        tools = self.prefix.unix_path(self.host.tools_dir)
+        tools.mkdir(parents=True, exist_ok=True)
+        (tools / "zqpassword-l.hang").write_bytes(b"")
+        result = self.interrupt("ctrl-c", rf"{self.host.tools_dir}\zqpassword-l.hanging")
+        log = self.assertInterrupted(result, "Ctrl+C")
+        self.assertTrue(log.endswith("QLXPatch - Run interrupted (Ctrl+C)\r\n"
+                                     "Starting QLX service...Successfully\r\n"), log)
+
+    def test_ctrl_break_during_a_slow_stop(self):
+        # Longer than the 3 s an interruption used to wait.
+        self.host.service_stop_delay_ms = 6000
+        self.interrupt_log = rf"{self.host.work_dir}\QLX_patch.log"
+        result = self.interrupt("ctrl-break", self.interrupt_log)
+        self.assertInterrupted(result, "Ctrl+Break")
+
+
+if __name__ == "__main__":
+    unittest.main()
