@@ -5,8 +5,9 @@
 // group 0, every process of the console, since Ctrl+C cannot be sent to
 // another group and a new group ignores it; or CTRL_BREAK_EVENT to the
 // program's own group (it is started in a new one for that). It exits with the
-// program's exit code. Its own handler swallows the event, and it ignores
-// nothing for its children.
+// program's exit code, or 4 when the system refused to send the event. Its own handler swallows the
+// event, and it ignores nothing for its children. Without a console, it makes one first.
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ using qlx::platform::win32::UniqueKernelHandle;
 
 constexpr DWORD kTriggerLimitMs = 60000;
 constexpr DWORD kPollMs = 20;
+// The exit code when the system would not send the event.
+constexpr int kEventNotSent = 4;
 
 BOOL WINAPI SwallowEvent(DWORD) { return TRUE; }
 
@@ -29,6 +32,9 @@ bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_
 int main(int argc, char** argv) {
   if (argc < 4) return 2;
   const bool ctrl_break = std::strcmp(argv[1], "ctrl-break") == 0;
+  // Started without a console of its own (output into files), it makes
+  // one, which the program then shares: console events need one.
+  AllocConsole();
   SetConsoleCtrlHandler(SwallowEvent, TRUE);
 
   std::string line = std::string("\"") + argv[3] + "\"";
@@ -48,12 +54,11 @@ int main(int argc, char** argv) {
   for (DWORD waited = 0; waited < kTriggerLimitMs && !Exists(argv[2]); waited += kPollMs) {
     if (WaitForSingleObject(process.get(), kPollMs) == WAIT_OBJECT_0) break;
   }
-  if (ctrl_break) {
-    GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, info.dwProcessId);
-  } else {
-    GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-  }
+  const BOOL sent = ctrl_break ? GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, info.dwProcessId)
+                               : GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+  if (!sent) std::fprintf(stderr, "the event was not sent: error %lu\n", GetLastError());
   WaitForSingleObject(process.get(), INFINITE);
+  if (!sent) return kEventNotSent;
   DWORD exit_code = 0;
   GetExitCodeProcess(process.get(), &exit_code);
   return static_cast<int>(exit_code);

@@ -21,6 +21,8 @@ TEST_SERVICE = os.environ["QLX_TEST_SERVICE"]
 BUILD_DIR = os.environ["QLX_WINE_BUILD_DIR"]
 
 PATCH_COPY = r"C:\PatchProgram\qlxpatch.exe"
+# The launcher's exit code when the system refused to send the event.
+EVENT_NOT_SENT = 4
 
 
 class Interruptions(unittest.TestCase):
@@ -38,11 +40,16 @@ class Interruptions(unittest.TestCase):
         shutil.copyfile(PATCH, copy)
         return self.prefix.run(LAUNCHER, event, trigger, PATCH_COPY,
                                cwd=self.prefix.unix_path(self.host.work_dir),
-                               extra_env={"WINEPATH": self.host.tools_dir})
+                               extra_env={"WINEPATH": self.host.tools_dir}, timeout=150)
 
     def assertInterrupted(self, result, what):
         log = (self.host.log() or b"").decode("latin-1")
-        self.assertNotEqual(result.returncode, 0, log)
+        if result.returncode == EVENT_NOT_SENT:
+            # This Wine's console refuses GenerateConsoleCtrlEvent (error 12
+            # under Wine 8 without a display): nothing here can interrupt.
+            self.skipTest("the console event could not be sent: "
+                          + result.stderr.decode("latin-1")[-200:])
+        self.assertNotEqual(result.returncode, 0, log + result.stderr.decode("latin-1")[-2000:])
         self.assertEqual(log.count(f"QLXPatch - Run interrupted ({what})\r\n"), 1, log)
         self.assertNotIn("error 1056", log)
         self.assertEqual(self.host.wait_for_service_state("RUNNING", 40), "RUNNING", log)
