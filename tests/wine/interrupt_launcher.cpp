@@ -56,9 +56,13 @@ int main(int argc, char** argv) {
   }
   const BOOL sent = ctrl_break ? GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, info.dwProcessId)
                                : GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-  if (!sent) std::fprintf(stderr, "the event was not sent: error %lu\n", GetLastError());
+  if (!sent) {
+    std::fprintf(stderr, "the event was not sent: error %lu\n", GetLastError());
+    // Nothing else would end a program that waits for a hanging tool.
+    TerminateProcess(process.get(), 1);
+    return kEventNotSent;
+  }
   WaitForSingleObject(process.get(), INFINITE);
-  if (!sent) return kEventNotSent;
   DWORD exit_code = 0;
   GetExitCodeProcess(process.get(), &exit_code);
   return static_cast<int>(exit_code);
