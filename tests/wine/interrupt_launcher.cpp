@@ -5,7 +5,8 @@
 // group 0, every process of the console, since Ctrl+C cannot be sent to
 // another group and a new group ignores it; or CTRL_BREAK_EVENT to the
 // program's own group (it is started in a new one for that). It exits with the
-// program's exit code, or 4 when the system refused to send the event. Its own handler swallows the
+// program's exit code (also printed, as "exit code 0x%08X"), or 4 when the
+// system refused to send the event. Its own handler swallows the
 // event, and it ignores nothing for its children. Without a console, it makes one first.
 #include <cstdio>
 #include <cstring>
@@ -34,7 +35,11 @@ int main(int argc, char** argv) {
   const bool ctrl_break = std::strcmp(argv[1], "ctrl-break") == 0;
   // Started without a console of its own (output into files), it makes
   // one, which the program then shares: console events need one.
-  AllocConsole();
+  if (!AllocConsole()) {
+    // Attached to a stand-in that carries no events: a console of its own.
+    FreeConsole();
+    if (!AllocConsole()) std::fprintf(stderr, "no console: error %lu\n", GetLastError());
+  }
   SetConsoleCtrlHandler(SwallowEvent, TRUE);
 
   std::string line = std::string("\"") + argv[3] + "\"";
@@ -65,5 +70,6 @@ int main(int argc, char** argv) {
   WaitForSingleObject(process.get(), INFINITE);
   DWORD exit_code = 0;
   GetExitCodeProcess(process.get(), &exit_code);
+  std::printf("exit code 0x%08lX\n", exit_code);
   return static_cast<int>(exit_code);
 }
