@@ -73,6 +73,13 @@ class Interruptions(unittest.TestCase):
         self.assertTrue(log.endswith("QLXPatch - Run interrupted (Ctrl+C)\r\n"
                                      "Starting QLX service...Successfully\r\n"), log)
 
+    def test_ctrl_c_during_a_slow_stop(self):
+        # Longer than the 3 s an interruption used to wait.
+        self.host.service_stop_delay_ms = 6000
+        self.host.db_type = "Oracle"
+        result = self.interrupt("ctrl-c", rf"{self.host.tools_dir}\zqpassword.calls")
+        self.assertInterrupted(result, "Ctrl+C")
+
     def test_ctrl_break_during_a_slow_stop(self):
         # Longer than the 3 s an interruption used to wait.
         self.host.service_stop_delay_ms = 6000
