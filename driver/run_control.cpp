@@ -26,6 +26,7 @@ void RunControl::Begin() {
   stop_asked_ = false;
   start_ = Start::kNone;
   start_owner_ = nullptr;
+  cleaned_up_ = false;
   handled_ = false;
 }
 
@@ -102,6 +103,7 @@ void RunControl::HandleInterruption(const char* what, const InterruptionBounds& 
   {
     const platform::RunState::Lock held = state_.Hold();
     actions_deadline_ = Clock::now() + bounds.actions;
+    handling_bounds_ = bounds;
   }
   // First the password tool, which may never end by itself; only then the
   // files it may still be writing.
@@ -109,6 +111,11 @@ void RunControl::HandleInterruption(const char* what, const InterruptionBounds& 
   state_.WaitUntilQuiet(&actions_deadline_);
   LogModuleMessage(kPatchModule, std::string("Run interrupted (") + what + ")");
   RemovePasswordFiles();
+  {
+    const platform::RunState::Lock held = state_.Hold();
+    cleaned_up_ = true;
+    state_.Changed();
+  }
   RestoreService(bounds.stop_pending, false);
   const platform::RunState::Lock held = state_.Hold();
   handled_ = true;
@@ -116,12 +123,26 @@ void RunControl::HandleInterruption(const char* what, const InterruptionBounds& 
 }
 
 void RunControl::TakeOver(const InterruptionBounds& bounds) {
+  {
+    // One that allows no less time than the first waits for it to finish:
+    // returning earlier would let the process end under the first's hands.
+    platform::RunState::Lock held = state_.Hold();
+    if (bounds.stop_pending >= handling_bounds_.stop_pending) {
+      Clock::time_point deadline = Clock::now() + handling_bounds_.actions +
+                                   handling_bounds_.stop_pending + kLeastForDeletes;
+      state_.WaitUntil(held, &deadline, [this] { return handled_; });
+      return;
+    }
+  }
   const Clock::time_point own_deadline = Clock::now() + bounds.actions;
   state_.BringForward(&actions_deadline_, own_deadline);
   {
+    // The first one logs and deletes once its wait, now as short as this
+    // one's, is over; the start is then for whichever claims it first.
     platform::RunState::Lock held = state_.Hold();
-    Clock::time_point deadline = own_deadline;
-    if (state_.WaitUntil(held, &deadline, [this] { return handled_; })) return;
+    Clock::time_point deadline = own_deadline + 2 * kLeastForDeletes;
+    state_.WaitUntil(held, &deadline, [this] { return cleaned_up_; });
+    if (handled_) return;
   }
   RestoreService(bounds.stop_pending, true);
 }

@@ -81,8 +81,12 @@ class RunControl {
   bool stop_asked_ = false;
   Start start_ = Start::kNone;
   const void* start_owner_ = nullptr;
+  // The interruption under way has logged and deleted, and has ended.
+  bool cleaned_up_ = false;
   bool handled_ = false;
   Clock::time_point actions_deadline_{};
+  // The bounds of the interruption under way.
+  InterruptionBounds handling_bounds_ = kInterruptionBounds;
 };
 
 // The run of this process.

@@ -1,10 +1,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "driver/patch_sequence.h"
 #include "driver/run_control.h"
 #include "fakes/sandbox.h"
 #include "host/service_control.h"
+#include "platform/run_state.h"
 #include "platform/windows_codes.h"
 
 namespace qlx::testing {
@@ -206,6 +210,36 @@ TEST_F(PatchSequenceTest, ASecondRunAppendsBehindTheFirst) {
   RunPatch();
   RunPatch();
   EXPECT_EQ(Log(), std::string(kSuccessfulRun) + kSuccessfulRun);
+}
+
+// A console closed while a Ctrl+C still waits for an action that does not end
+// (a hanging registration step): the closing console brings the wait down to
+// its own second, so the first handler logs, cleans up and starts the service
+// once, well within the closing console's 4 s.
+TEST_F(SandboxTest, AClosedConsoleTakesOverACtrlCThatStillWaits) {
+  platform::RunState state;
+  RunControl run(state);
+  run.Begin();
+  run.StopService();
+  WriteFile("addon/pass2.txt", "secret\n");
+  const auto began = std::chrono::steady_clock::now();
+  {
+    const platform::ActionInFlight hanging(state);
+    std::thread ctrl_c([&run] { EXPECT_TRUE(run.Interrupt("Ctrl+C", kInterruptionBounds)); });
+    while (state.phase() == platform::RunState::Phase::kRunning) std::this_thread::yield();
+    EXPECT_TRUE(run.Interrupt("console closed", kClosedConsoleBounds));
+    ctrl_c.join();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(4));
+  EXPECT_THAT(Log(), ::testing::EndsWith("QLXPatch - Run interrupted (Ctrl+C)\n"
+                                         "Starting QLX service...Successfully\n"));
+  EXPECT_EQ(Log().find("console closed"), std::string::npos);
+  EXPECT_EQ(std::count(services_.requests.begin(), services_.requests.end(), "start OV Quellmark"),
+            1);
+  EXPECT_TRUE(services_.running["OV Quellmark"]);
+  EXPECT_FALSE(FileExists("addon/pass2.txt"));
+  // The run has ended as an interrupted one: a finished run would not be.
+  EXPECT_EQ(state.phase(), platform::RunState::Phase::kInterrupted);
 }
 
 }  // namespace
