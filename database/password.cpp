@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -7,14 +8,19 @@
 #include "config/host_paths.h"
 #include "database/ktr_database_interface.h"
 #include "database/ktr_exception.h"
+#include "database/password_files.h"
 #include "driver/patch_log.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/processes.h"
+#include "platform/run_state.h"
 #include "platform/text.h"
 
 namespace qlx {
 namespace {
+
+// How long a delete of an output file on the way out is retried.
+constexpr std::chrono::seconds kRemoveBound{1};
 
 // The password tool's output files can hold the password in clear text, so
 // they are deleted on every way out, early returns and errors included.
@@ -24,19 +30,19 @@ class OutputFiles {
   OutputFiles(const OutputFiles&) = delete;
   OutputFiles& operator=(const OutputFiles&) = delete;
   ~OutputFiles() {
-    for (const std::string& path : paths_) platform::Current().files->Remove(path);
+    for (const std::string& path : paths_) Remove(path);
   }
   void Add(const std::string& path) {
     if (std::find(paths_.begin(), paths_.end(), path) == paths_.end()) paths_.push_back(path);
+  }
+  static void Remove(const std::string& path) {
+    const platform::ActionInFlight removing(platform::ThisRunState());
+    RemovePasswordFile(path, std::chrono::steady_clock::now() + kRemoveBound);
   }
 
  private:
   std::vector<std::string> paths_;
 };
-
-void RunCommand(const std::string& line) {
-  platform::Current().processes->RunCommandInterpreter(line);
-}
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -65,6 +71,18 @@ bool SafeInCommandLine(const std::string& text) {
   return true;
 }
 
+// Runs the tool's line with its output redirected into the file, which the
+// program creates itself first, and reads what the tool wrote (as
+// ReadWithoutWhiteSpace). The three are one action of the run: an
+// interruption finds them done, or ends the tool and waits for them.
+bool RunAndRead(const std::string& line, const std::string& output, bool first_line_only,
+                std::string* text) {
+  const platform::ActionInFlight running(platform::ThisRunState());
+  if (!PreparePasswordFile(output)) return false;
+  platform::Current().processes->RunCommandInterpreter(line);
+  return ReadWithoutWhiteSpace(output, first_line_only, text);
+}
+
 }  // namespace
 
 std::string KTRDatabaseInterface::GetPassword() {
@@ -83,22 +101,25 @@ std::string KTRDatabaseInterface::GetPassword() {
   }
 
   std::string host_name;
-  RunCommand("hostname > " + Quoted(first_output));
-  if (!ReadWithoutWhiteSpace(first_output, true, &host_name)) return "";
+  if (!RunAndRead("hostname > " + Quoted(first_output), first_output, true, &host_name)) return "";
   if (!SafeInCommandLine(host_name)) return "";
 
   std::string key;
-  RunCommand("zqpassword -e " + host_name + " > " + Quoted(first_output));
-  if (!ReadWithoutWhiteSpace(first_output, false, &key)) return "";
+  if (!RunAndRead("zqpassword -e " + host_name + " > " + Quoted(first_output), first_output, false,
+                  &key)) {
+    return "";
+  }
   if (!SafeInCommandLine(key)) return "";
-  platform::Current().files->Remove(first_output);
+  OutputFiles::Remove(first_output);
 
   // The directory is read afresh; should it have changed, that file goes too.
   const std::string second_output = AddOnDirectory() + "\\pass2.txt";
   output_files.Add(second_output);
   std::string password;
-  RunCommand("zqpassword -l -x ZqQLXPassword -k " + key + " > " + Quoted(second_output));
-  if (!ReadWithoutWhiteSpace(second_output, true, &password)) return "";
+  if (!RunAndRead("zqpassword -l -x ZqQLXPassword -k " + key + " > " + Quoted(second_output),
+                  second_output, true, &password)) {
+    return "";
+  }
 
   LogModuleMessage("KTRDatabaseInterface", "password extracted");
   return password;

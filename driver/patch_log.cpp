@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "driver/run_control.h"
 #include "platform/platform.h"
+#include "platform/run_state.h"
 #include "platform/system_messages.h"
 
 namespace qlx {
@@ -26,10 +26,9 @@ std::unique_ptr<platform::File> OpenLog() {
 
 bool WriteLogEntry(const std::string& entry) {
   // An interruption handled on another thread writes its entries in turn.
-  const RunControl::Lock held = ThisRun().Hold();
+  const platform::RunState::Lock held = platform::ThisRunState().Hold();
   std::unique_ptr<platform::File> log = OpenLog();
-  if (!log || !log->Write(entry)) return false;
-  return log->Flush();
+  return log && log->Append(entry);
 }
 
 void LogText(const std::string& text) { WriteLogEntry(text); }

@@ -16,8 +16,10 @@ namespace qlx {
 // The log opened for one entry (mode "a+"), or null.
 std::unique_ptr<platform::File> OpenLog();
 
-// Writes the text as it is, in one write, so that an entry is either whole
-// in the log or missing; true when it was written.
+// Writes the text as it is, in one write (cut back off should it stop
+// short), so that an entry is either whole in the log or missing; true when
+// it was written. Entries of the two threads of a run (see
+// platform/run_state.h) go in one at a time.
 bool WriteLogEntry(const std::string& entry);
 
 // Writes the text as it is.

@@ -34,30 +34,33 @@ bool UpdateVersion() {
 void UpdateDatabaseAndVersion(RunControl& run, KTRDatabaseInterface& session) {
   LogText("Starting updation...\n");
   for (const char* statement : kStatements) {
-    run.ContinueUnlessInterrupted();
-    LogText(OutcomeWord(
-        Guarded(kPatchModule, "ExecuteQuery", [&] { return session.ExecuteQuery(statement); })));
+    run.Act([&] {
+      LogText(OutcomeWord(
+          Guarded(kPatchModule, "ExecuteQuery", [&] { return session.ExecuteQuery(statement); })));
+    });
   }
-  run.ContinueUnlessInterrupted();
-  Guarded(kPatchModule, "CloseConnection", [&session] { return session.CloseConnection(); });
-
-  run.ContinueUnlessInterrupted();
-  LogText("Updating QLX version...");
-  LogText(OutcomeWord(Guarded(kPatchModule, "UpdateVersion", UpdateVersion)));
+  run.Act([&] {
+    Guarded(kPatchModule, "CloseConnection", [&session] { return session.CloseConnection(); });
+  });
+  run.Act([] {
+    LogText("Updating QLX version...");
+    LogText(OutcomeWord(Guarded(kPatchModule, "UpdateVersion", UpdateVersion)));
+  });
 }
 
 }  // namespace
 
-int RunPatch() {
-  RunControl& run = ThisRun();
+int RunPatch(RunControl& run) {
   run.Begin();
   LogText("Updating QLX database...\n");
   run.StopService();
 
   KTRDatabaseInterface session;
-  run.ContinueUnlessInterrupted();
-  if (Guarded("KTRDatabaseInterface", "OpenGlobalConnection",
-              [&session] { return session.OpenGlobalConnection(); })) {
+  const bool opened = run.Act([&session] {
+    return Guarded("KTRDatabaseInterface", "OpenGlobalConnection",
+                   [&session] { return session.OpenGlobalConnection(); });
+  });
+  if (opened) {
     UpdateDatabaseAndVersion(run, session);
   } else {
     LogText("Failed to open database connection\n");
@@ -65,9 +68,12 @@ int RunPatch() {
 
   run.StartService(kStopPendingLimit);
   LogText("QLX database updation completed\n\n");
-  // An interruption that came meanwhile ends the process before it returns.
-  run.ContinueUnlessInterrupted();
+  // From here on an interruption does nothing; one that came before ends the
+  // process here.
+  run.Finish();
   return 0;
 }
+
+int RunPatch() { return RunPatch(ThisRun()); }
 
 }  // namespace qlx

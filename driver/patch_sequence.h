@@ -9,4 +9,8 @@ namespace qlx {
 // status, always 0.
 int RunPatch();
 
+class RunControl;
+// RunPatch with the given run (tests run several in one process).
+int RunPatch(RunControl& run);
+
 }  // namespace qlx

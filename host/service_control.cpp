@@ -45,9 +45,11 @@ uint32_t ServiceStart(const std::string& service_name) {
 }
 
 uint32_t ServiceStartWaitingAtMost(const std::string& service_name,
-                                   std::chrono::milliseconds stop_pending_limit) {
+                                   std::chrono::milliseconds stop_pending_limit,
+                                   const std::function<bool()>& claim) {
   return RequestServiceChange(service_name, "ServiceStart", [&](platform::Service& service) {
     service.WaitWhileStopPending(stop_pending_limit);
+    if (claim && !claim()) return platform::Result<>();
     return service.Start();
   });
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace qlx {
@@ -22,7 +23,10 @@ uint32_t ServiceStop(const std::string& service_name);
 uint32_t ServiceStart(const std::string& service_name);
 
 // ServiceStart letting a stop still under way finish for at most the limit.
+// Right before the request itself, `claim` is asked whether it is still this
+// caller's to make; when it says no, nothing is requested and 0 comes back.
 uint32_t ServiceStartWaitingAtMost(const std::string& service_name,
-                                   std::chrono::milliseconds stop_pending_limit);
+                                   std::chrono::milliseconds stop_pending_limit,
+                                   const std::function<bool()>& claim = nullptr);
 
 }  // namespace qlx

@@ -7,6 +7,7 @@
 #include "host/program_runner.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/run_state.h"
 
 namespace qlx {
 namespace {
@@ -26,9 +27,14 @@ bool RefreshToolRegistration() {
   const std::string host_directory = HostDirectory();
   if (ExecuteProgram(ZqtoolCommand("-r", host_directory)) != 0) return false;
 
-  const platform::Result<> copied =
-      platform::Current().files->CopyReplacing(kNewToolFile, host_directory + kInstalledToolFile);
-  if (!copied) LogSystemError("RefreshToolRegistration", copied.error());
+  bool copied = false;
+  {
+    const platform::ActionInFlight copying(platform::ThisRunState());
+    const platform::Result<> copy =
+        platform::Current().files->CopyReplacing(kNewToolFile, host_directory + kInstalledToolFile);
+    if (!copy) LogSystemError("RefreshToolRegistration", copy.error());
+    copied = static_cast<bool>(copy);
+  }
 
   // The definitions are added again even when the copy failed, so the tools
   // are never left unregistered.

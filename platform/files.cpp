@@ -25,6 +25,8 @@ class StdioFile : public File {
 
   bool Flush() override { return std::fflush(file_.get()) == 0; }
 
+  bool Append(const std::string& text) override { return AppendWhole(file_.get(), text); }
+
  private:
   UniqueFile file_;
 };
@@ -40,6 +42,8 @@ class StdioFiles : public Files {
   Result<> CopyReplacing(const std::string& from, const std::string& to) override {
     return CopyFileReplacing(from, to);
   }
+  Result<> CreateNew(const std::string& path) override { return CreateNewFile(path); }
+  Result<> RemoveAtReboot(const std::string& path) override { return RemoveFileAtReboot(path); }
 };
 
 }  // namespace

@@ -25,6 +25,10 @@ class File {
   virtual bool Write(const std::string& text) = 0;
   // Hands what was written to the system; false when that failed.
   virtual bool Flush() = 0;
+  // Appends the text at the end in a single write. A write that stops short
+  // (a full disk) is cut back off, so the text is in the file whole or not at
+  // all; false then.
+  virtual bool Append(const std::string& text) = 0;
 };
 
 // The files the program opens on the paths it forms (a directory followed by
@@ -40,6 +44,12 @@ class Files {
   virtual Result<> Remove(const std::string& path) = 0;
   // Copies a file over another, replacing it.
   virtual Result<> CopyReplacing(const std::string& from, const std::string& to) = 0;
+  // Creates the file, empty and for the program's account alone, only if no
+  // file, link or directory of that name exists (80 when one does); a link is
+  // never followed.
+  virtual Result<> CreateNew(const std::string& path) = 0;
+  // Has the file deleted when the system next starts.
+  virtual Result<> RemoveAtReboot(const std::string& path) = 0;
 };
 
 Files& SystemFiles();
@@ -60,5 +70,9 @@ std::string SystemPath(const std::string& path);
 Result<UniqueFile> OpenFile(const std::string& path, const char* mode);
 Result<> RemoveFile(const std::string& path);
 Result<> CopyFileReplacing(const std::string& from, const std::string& to);
+Result<> CreateNewFile(const std::string& path);
+Result<> RemoveFileAtReboot(const std::string& path);
+// File::Append on a stream opened for appending.
+bool AppendWhole(std::FILE* stream, const std::string& text);
 
 }  // namespace qlx::platform

@@ -16,8 +16,14 @@ class Processes {
   // be started, or its exit code could not be read.
   virtual Result<uint32_t> RunHidden(const std::string& command_line) = 0;
   // Hands the line to the command interpreter ("/c" and the line) in the
-  // current directory and console, and waits for it to end.
+  // current directory and console, and waits for it to end. The interpreter
+  // and what it starts are held together (a job object, a process group), so
+  // that EndCommandInterpreters can end them all.
   virtual void RunCommandInterpreter(const std::string& line) = 0;
+  // Ends the command interpreter that is running, with every process it
+  // started, and refuses to start another for the rest of the process's
+  // life. Safe from any thread; returns once they are ended or were asked to.
+  virtual void EndCommandInterpreters() = 0;
 };
 
 Processes& SystemProcesses();

@@ -42,17 +42,20 @@ class Result {
 };
 
 // A call that gives back nothing but its success.
+// As for any other type, Failure{0} is a failure whose code is 0, not a
+// success.
 template <>
 class Result<void> {
  public:
   Result() = default;
-  Result(Failure failure) : error_(failure.error) {}
+  Result(Failure failure) : error_(failure.error), failed_(true) {}
 
-  explicit operator bool() const { return error_ == 0; }
+  explicit operator bool() const { return !failed_; }
   uint32_t error() const { return error_; }
 
  private:
   uint32_t error_ = 0;
+  bool failed_ = false;
 };
 
 }  // namespace qlx::platform

@@ -7,6 +7,7 @@
 // reference is not a handle of this sort, since copying one means AddRef
 // (see win32/ado_com_ptr.h).
 
+#include <type_traits>
 #include <utility>
 
 namespace qlx::platform {
@@ -53,24 +54,45 @@ class UniqueHandle {
 
   // Closes now and gives back what the close reported, for the callers that
   // must know (a write to a file may only fail when it is closed). Holding
-  // nothing, it reports what a close that went well reports.
+  // nothing, it reports what a close that went well reports, in the closer's
+  // own terms: 0 for close(2), TRUE for CloseHandle.
   auto close() {
-    using Report = decltype(Traits::Close(handle_));
-    if (!*this) return Report();
+    if (!*this) return ClosedWell<Traits>(0);
     return Traits::Close(release());
   }
 
  private:
+  using Report = decltype(Traits::Close(std::declval<Handle>()));
+  // The traits' own ClosedWell() where they name one; else the report's
+  // empty value (0, null), which is success for most closers.
+  template <typename T>
+  static auto ClosedWell(int) -> decltype(T::ClosedWell()) {
+    return T::ClosedWell();
+  }
+  template <typename T>
+  static Report ClosedWell(long) {
+    return Report();
+  }
+
   Handle handle_ = Traits::Invalid();
 };
 
 // The traits of a kind whose empty value is a constant: closed by kClose,
-// empty when kInvalid (null unless given).
-template <typename HandleType, auto kClose, auto kInvalid = nullptr>
+// empty when kInvalid (null unless given). kClosedWell is what kClose reports
+// when it succeeds, where that is not 0 or null (TRUE for a BOOL closer).
+template <typename HandleType, auto kClose, auto kInvalid = nullptr, auto kClosedWell = nullptr>
 struct ClosedBy {
   using Handle = HandleType;
+  using Report = decltype(kClose(std::declval<HandleType>()));
   static Handle Invalid() { return kInvalid; }
   static auto Close(Handle handle) { return kClose(handle); }
+  static Report ClosedWell() {
+    if constexpr (std::is_null_pointer_v<decltype(kClosedWell)>) {
+      return Report();
+    } else {
+      return static_cast<Report>(kClosedWell);
+    }
+  }
 };
 
 }  // namespace qlx::platform

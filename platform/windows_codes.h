@@ -16,6 +16,7 @@ constexpr uint32_t kErrorAccessDenied = 5;              // ERROR_ACCESS_DENIED
 constexpr uint32_t kErrorNotEnoughMemory = 8;           // ERROR_NOT_ENOUGH_MEMORY
 constexpr uint32_t kErrorGenFailure = 31;               // ERROR_GEN_FAILURE
 constexpr uint32_t kErrorSharingViolation = 32;         // ERROR_SHARING_VIOLATION
+constexpr uint32_t kErrorNotSupported = 50;             // ERROR_NOT_SUPPORTED
 constexpr uint32_t kErrorFileExists = 80;               // ERROR_FILE_EXISTS
 constexpr uint32_t kErrorInvalidParameter = 87;         // ERROR_INVALID_PARAMETER
 constexpr uint32_t kErrorDiskFull = 112;                // ERROR_DISK_FULL

@@ -201,4 +201,41 @@ Result<> CopyFileReplacing(const std::string& from, const std::string& to) {
   return result;
 }
 
+Result<> CreateNewFile(const std::string& path) {
+  const Result<std::string> native_path = NativePath(path);
+  if (!native_path) return Failure{native_path.error()};
+  constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
+  posix::UniqueFd created(::open(native_path->c_str(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kOwnerOnly));
+  if (!created) return Failure{WindowsErrorForPath(errno, *native_path)};
+  // The umask may have taken bits away, never added any; this makes it exact.
+  if (::fchmod(created.get(), kOwnerOnly) != 0) return Failure{posix::WindowsErrorFromErrno(errno)};
+  if (const int error = created.close(); error != 0) {
+    return Failure{posix::WindowsErrorFromErrno(error)};
+  }
+  return {};
+}
+
+// Linux has no deletion at the next start; a file that could not be deleted
+// has already been cut to nothing.
+Result<> RemoveFileAtReboot(const std::string&) { return Failure{kErrorNotSupported}; }
+
+bool AppendWhole(std::FILE* stream, const std::string& text) {
+  if (std::fflush(stream) != 0) return false;
+  const int fd = ::fileno(stream);
+  // The size from the file itself, not the stream's position.
+  struct stat before {};
+  if (::fstat(fd, &before) != 0) return false;
+  ssize_t written = -1;
+  do {
+    written = ::write(fd, text.data(), text.size());
+  } while (written < 0 && errno == EINTR);
+  if (written == static_cast<ssize_t>(text.size())) return true;
+  if (written > 0) {
+    while (::ftruncate(fd, before.st_size) != 0 && errno == EINTR) {
+    }
+  }
+  return false;
+}
+
 }  // namespace qlx::platform

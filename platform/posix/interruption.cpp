@@ -59,11 +59,13 @@ void HandleInterruptions(InterruptionHandler handler) {
   // Threads started from now on inherit the mask; children get a clear one.
   if (::pthread_sigmask(SIG_BLOCK, &watched, nullptr) != 0) return;
   std::thread([watched, handler] {
-    int signal_number = 0;
-    while (::sigwait(&watched, &signal_number) != 0) {
+    // A signal after the run has finished is dropped; the next is waited for.
+    for (;;) {
+      int signal_number = 0;
+      while (::sigwait(&watched, &signal_number) != 0) {
+      }
+      if (handler(NameOf(signal_number), false)) EndAsInterruptedBy(signal_number);
     }
-    handler(NameOf(signal_number));
-    EndAsInterruptedBy(signal_number);
   }).detach();
 }
 

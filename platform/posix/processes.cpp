@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -230,6 +231,51 @@ Result<uint32_t> WaitForExit(pid_t child) {
   return ExitCodeOf(status);
 }
 
+// The command interpreter's children (the password tool): each in a process
+// group of its own, which an interruption ends as a whole. Once ended, no
+// further one is started.
+class InterpreterChildren {
+ public:
+  // Spawn() unless the children were ended (then ECANCELED).
+  int Start(const ChildStart& start, pid_t* child) {
+    const std::lock_guard<std::mutex> held(mutex_);
+    if (ended_) return ECANCELED;
+    const int error = Spawn(start, child);
+    if (error == 0) group_ = *child;
+    return error;
+  }
+
+  // Waits for the child's end; its group is forgotten before the child is
+  // reaped, so that the group's number cannot have gone to another meanwhile.
+  Result<uint32_t> WaitForExit(pid_t child) {
+    siginfo_t info = {};
+    while (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT) < 0 &&
+           errno == EINTR) {
+    }
+    {
+      const std::lock_guard<std::mutex> held(mutex_);
+      group_ = 0;
+    }
+    return platform::WaitForExit(child);
+  }
+
+  void EndAll() {
+    const std::lock_guard<std::mutex> held(mutex_);
+    ended_ = true;
+    if (group_ > 0) ::kill(-group_, SIGKILL);
+  }
+
+ private:
+  std::mutex mutex_;
+  bool ended_ = false;
+  pid_t group_ = 0;
+};
+
+InterpreterChildren& PasswordToolChildren() {
+  static InterpreterChildren children;
+  return children;
+}
+
 // --- plain command lines ------------------------------------------------------
 
 // Windows finds a relative program path from the parent's current directory,
@@ -416,9 +462,14 @@ Result<> Redirect(const Redirection& redirection, const WorkingDirectory& direct
   return {};
 }
 
+Result<uint32_t> SpawnFailed(int error, const std::string& name, const ChildHandles& handles) {
+  const uint32_t code = posix::WindowsErrorFromErrno(error);
+  return Complain(handles.Current(kStandardError), MessageFor(code, name), code);
+}
+
 // Carries out a request as cmd /c does in `directory`. A hidden run (the
-// program runner's) makes it the child's working directory and gives the
-// child a process group of its own; otherwise the child shares ours. The
+// program runner's) makes it the child's working directory; otherwise the
+// child is one of the command interpreter's, which an interruption ends. The
 // result is the interpreter's: the program's exit code, or its own.
 Result<uint32_t> RunRequest(const std::string& request, const WorkingDirectory& directory,
                             bool hidden) {
@@ -444,15 +495,20 @@ Result<uint32_t> RunRequest(const std::string& request, const WorkingDirectory& 
                         "program or batch file.",
                     kCommandNotFound);
   }
-  const ChildStart start{*program, arguments, hidden ? &directory : nullptr,
-                         &handles, false,     hidden};
+  // Every child gets a process group of its own.
+  const ChildStart start{*program, arguments, hidden ? &directory : nullptr, &handles, false, true};
   const ScopedDefaultChildSignal child_signal;
   pid_t child = 0;
-  if (const int error = Spawn(start, &child)) {
-    const uint32_t code = posix::WindowsErrorFromErrno(error);
-    return Complain(handles.Current(kStandardError), MessageFor(code, name), code);
+  if (hidden) {
+    if (const int error = Spawn(start, &child)) return SpawnFailed(error, name, handles);
+    return WaitForExit(child);
   }
-  return WaitForExit(child);
+  InterpreterChildren& children = PasswordToolChildren();
+  if (const int error = children.Start(start, &child)) {
+    if (error == ECANCELED) return kInterpreterFailure;
+    return SpawnFailed(error, name, handles);
+  }
+  return children.WaitForExit(child);
 }
 
 // --- where the children run -----------------------------------------------------
@@ -476,6 +532,8 @@ class SystemProcessRunner : public Processes {
   void RunCommandInterpreter(const std::string& line) override {
     RunRequest(posix::Utf8FromAnsi(line), WorkingDirectory{}, false);
   }
+
+  void EndCommandInterpreters() override { PasswordToolChildren().EndAll(); }
 };
 
 }  // namespace

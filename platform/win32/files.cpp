@@ -2,8 +2,11 @@
 // the program formed them, backslashes and all.
 #include "platform/files.h"
 
+#include <io.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "platform/win32/handles.h"
 
@@ -47,6 +50,47 @@ Result<> RemoveFile(const std::string& path) {
 Result<> CopyFileReplacing(const std::string& from, const std::string& to) {
   if (CopyFileA(from.c_str(), to.c_str(), FALSE)) return {};
   return Failure{GetLastError()};
+}
+
+Result<> CreateNewFile(const std::string& path) {
+  // CREATE_NEW fails on any name that exists, a link included, and the new
+  // file gets the default access list of its directory and account.
+  win32::UniqueKernelHandle created(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (created.get() == INVALID_HANDLE_VALUE) {
+    created.release();
+    return Failure{GetLastError()};
+  }
+  return {};
+}
+
+Result<> RemoveFileAtReboot(const std::string& path) {
+  if (MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return {};
+  return Failure{GetLastError()};
+}
+
+bool AppendWhole(std::FILE* stream, const std::string& text) {
+  if (std::fflush(stream) != 0) return false;
+  // The stream is in text mode; the single write below goes past it.
+  std::string bytes;
+  for (const char c : text) {
+    if (c == '\n') bytes += '\r';
+    bytes += c;
+  }
+  const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (file == INVALID_HANDLE_VALUE) return false;
+  // The size from the file itself: msvcrt reports 0 right after an append open.
+  LARGE_INTEGER before{};
+  if (!GetFileSizeEx(file, &before)) return false;
+  LARGE_INTEGER end{};
+  end.QuadPart = before.QuadPart;
+  if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) return false;
+  DWORD written = 0;
+  const BOOL wrote =
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  if (wrote && written == bytes.size()) return true;
+  if (written > 0 && SetFilePointerEx(file, before, nullptr, FILE_BEGIN)) SetEndOfFile(file);
+  return false;
 }
 
 }  // namespace qlx::platform

@@ -8,10 +8,11 @@
 namespace qlx::platform::win32 {
 
 using UniqueHkey = UniqueHandle<ClosedBy<HKEY, &RegCloseKey>>;
-using UniqueServiceHandle = UniqueHandle<ClosedBy<SC_HANDLE, &CloseServiceHandle>>;
+// The BOOL closers report TRUE when they succeed.
+using UniqueServiceHandle = UniqueHandle<ClosedBy<SC_HANDLE, &CloseServiceHandle, nullptr, TRUE>>;
 // Kernel objects that a null handle marks as absent: processes, threads,
 // events.
-using UniqueKernelHandle = UniqueHandle<ClosedBy<HANDLE, &CloseHandle>>;
+using UniqueKernelHandle = UniqueHandle<ClosedBy<HANDLE, &CloseHandle, nullptr, TRUE>>;
 // Memory the system allocated on the program's behalf with LocalAlloc, such
 // as FormatMessageA's buffer.
 using UniqueLocalMemory = UniqueHandle<ClosedBy<HLOCAL, &LocalFree>>;

@@ -26,11 +26,17 @@ const char* NameOf(DWORD control_type) {
 
 namespace win32 {
 
-BOOL WINAPI ConsoleControlHandler(DWORD control_type) {
-  const char* what = NameOf(control_type);
-  const InterruptionHandler handler = installed_handler.load();
-  if (what && handler) handler(what);
-  return FALSE;
+BOOL WINAPI ConsoleControlHandler(DWORD control_type) noexcept {
+  // No exception may unwind into kernel32's frames.
+  try {
+    const char* what = NameOf(control_type);
+    const InterruptionHandler handler = installed_handler.load();
+    if (!what || !handler) return FALSE;
+    // A finished run is left to end as it is, with its own exit status.
+    return handler(what, control_type == CTRL_CLOSE_EVENT) ? FALSE : TRUE;
+  } catch (...) {
+    return FALSE;
+  }
 }
 
 }  // namespace win32

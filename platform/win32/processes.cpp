@@ -4,11 +4,14 @@
 // directory and console.
 #include "platform/processes.h"
 
+#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "platform/win32/handles.h"
 #include "platform/win32/private_directory.h"
+// After <windows.h>, which it needs.
+#include <tlhelp32.h>
 
 namespace qlx::platform {
 namespace {
@@ -76,20 +79,128 @@ Result<StartedProcess> StartHidden(const std::string& command_line, const std::s
   return TakeOwnership(info);
 }
 
-// Starts the command line in the current directory and console, with the
-// patch's standard handles, as the C library's system() does; false when it
-// cannot be started.
-bool RunInConsoleAndWait(const std::string& command_line) {
-  std::vector<char> writable_line = WritableCopy(command_line);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessA(nullptr, writable_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &info)) {
-    return false;
+// Every process whose parent is `parent`, and theirs, by a snapshot of the
+// system's processes.
+void EndTreeBelow(DWORD parent) {
+  const UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return;
+  std::vector<DWORD> children;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32First(snapshot.get(), &entry); more;
+       more = Process32Next(snapshot.get(), &entry)) {
+    if (entry.th32ParentProcessID == parent && entry.th32ProcessID != parent) {
+      children.push_back(entry.th32ProcessID);
+    }
   }
-  const StartedProcess started = TakeOwnership(info);
+  for (const DWORD child : children) {
+    const UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, child));
+    if (process) TerminateProcess(process.get(), 1);
+    EndTreeBelow(child);
+  }
+}
+
+// The command interpreter's children (the password tool): cmd and what it
+// starts run in a job object that ends them all when it is closed or
+// terminated. Inside a job that allows no second one (Windows 7 and Server
+// 2008 R2 under a scheduler), the child breaks away from it; where that is
+// not allowed either, the child runs without a job and an interruption ends
+// its process tree by walking it. Once ended, no further child is started.
+class InterpreterChildren {
+ public:
+  // Starts the line suspended, puts it into the job and lets it run; false
+  // when it could not be started.
+  bool Start(const std::string& command_line, StartedProcess* started) {
+    const std::lock_guard<std::mutex> held(mutex_);
+    if (ended_) return false;
+    UniqueKernelHandle job = KillingJob();
+    if (!StartSuspended(command_line, job ? CREATE_SUSPENDED : 0, started)) return false;
+    if (job && !AssignProcessToJobObject(job.get(), started->process.get())) {
+      // Inside a job that forbids a second one: start it again, breaking away.
+      TerminateProcess(started->process.get(), 1);
+      *started = StartedProcess{};
+      if (!StartSuspended(command_line, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, started) ||
+          !AssignProcessToJobObject(job.get(), started->process.get())) {
+        if (started->process) TerminateProcess(started->process.get(), 1);
+        *started = StartedProcess{};
+        job.reset();
+        if (!StartSuspended(command_line, CREATE_SUSPENDED, started)) return false;
+      }
+    }
+    job_ = std::move(job);
+    process_id_ = GetProcessId(started->process.get());
+    ResumeThread(started->thread.get());
+    return true;
+  }
+
+  void Forget() {
+    const std::lock_guard<std::mutex> held(mutex_);
+    job_.reset();
+    process_id_ = 0;
+  }
+
+  void EndAll() {
+    const std::lock_guard<std::mutex> held(mutex_);
+    ended_ = true;
+    if (job_) {
+      TerminateJobObject(job_.get(), 1);
+      return;
+    }
+    if (process_id_ == 0) return;
+    EndTreeBelow(process_id_);
+    const UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, process_id_));
+    if (process) TerminateProcess(process.get(), 1);
+  }
+
+ private:
+  // A job whose processes end when its last handle closes; null when none
+  // can be made.
+  static UniqueKernelHandle KillingJob() {
+    UniqueKernelHandle job(CreateJobObjectA(nullptr, nullptr));
+    if (!job) return job;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof(limits))) {
+      job.reset();
+    }
+    return job;
+  }
+
+  // In the current directory and console, with the patch's standard handles,
+  // as the C library's system() starts it.
+  static bool StartSuspended(const std::string& command_line, DWORD flags,
+                             StartedProcess* started) {
+    std::vector<char> writable_line = WritableCopy(command_line);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, writable_line.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                        nullptr, &startup, &info)) {
+      return false;
+    }
+    *started = TakeOwnership(info);
+    return true;
+  }
+
+  std::mutex mutex_;
+  bool ended_ = false;
+  UniqueKernelHandle job_;
+  DWORD process_id_ = 0;
+};
+
+InterpreterChildren& PasswordToolChildren() {
+  static InterpreterChildren children;
+  return children;
+}
+
+// Runs the line as one of the interpreter's children and waits for its end;
+// false when it cannot be started.
+bool RunInConsoleAndWait(const std::string& command_line) {
+  StartedProcess started;
+  if (!PasswordToolChildren().Start(command_line, &started)) return false;
   WaitForSingleObject(started.process.get(), INFINITE);
+  PasswordToolChildren().Forget();
   return true;
 }
 
@@ -119,6 +230,8 @@ class Win32Processes : public Processes {
     if (comspec && RunInConsoleAndWait("\"" + *comspec + "\"" + arguments)) return;
     RunInConsoleAndWait("cmd.exe" + arguments);
   }
+
+  void EndCommandInterpreters() override { PasswordToolChildren().EndAll(); }
 };
 
 }  // namespace

@@ -3,17 +3,29 @@
 // the service is asked to start again, the log holds whole entries and ends
 // with the final message, no password file is left behind and no password is
 // logged, and every version value holds its old text or the new one.
+//
+// Then an interruption at every facility call in turn, handled on its own
+// thread as in the program: the run ends finished (no interruption entry) or
+// interrupted (exactly one, the sequence parked), with whole entries, no
+// password file, and the service running unless the run never stopped it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "driver/patch_sequence.h"
+#include "driver/run_control.h"
 #include "fakes/sandbox.h"
+#include "platform/run_state.h"
 
 namespace qlx::testing {
 namespace {
@@ -168,6 +180,138 @@ TEST(FaultSweepTest, EveryFailedCallStillEndsTheRunInOrder) {
   RecordProperty("fault_points", swept);
   std::printf("%d fault points swept in all\n", swept);
   EXPECT_GT(swept, 100);
+}
+
+struct Interruption {
+  const char* what;
+  InterruptionBounds bounds;
+  std::chrono::milliseconds stop_takes;  // how long the service reports its stop under way
+};
+
+int Count(const std::vector<std::string>& entries, const std::string& entry) {
+  return static_cast<int>(std::count(entries.begin(), entries.end(), entry));
+}
+
+// How the swept runs ended: finished, interrupted.
+int sweep_endings[2] = {0, 0};
+
+bool Eventually(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// Runs the patch on a thread of its own and interrupts it at its Nth facility
+// call; returns false once a run ends without reaching call N.
+bool RunInterruptedAt(const std::function<void(FakeHost&)>& prepare,
+                      const Interruption& interruption, int n) {
+  FakeHost host;
+  prepare(host);
+  host.services.stop_takes = interruption.stop_takes;
+  const bool was_running = host.services.running["OV Quellmark"];
+  // A parked sequence never returns: its state and run outlive the test.
+  auto state = std::make_unique<platform::RunState>();
+  const platform::ScopedRunState scoped(*state);
+  auto run = std::make_unique<RunControl>(*state);
+
+  FaultPlan plan;
+  plan.fail_at = n;
+  std::thread handler;
+  std::atomic<bool> handler_started{false};
+  std::atomic<int> outcome{-1};
+  std::chrono::steady_clock::duration handling{};
+  plan.on_reach = [&] {
+    handler = std::thread([&] {
+      const auto began = std::chrono::steady_clock::now();
+      outcome = run->Interrupt(interruption.what, interruption.bounds) ? 1 : 0;
+      handling = std::chrono::steady_clock::now() - began;
+    });
+    handler_started = true;
+    // As a signal comes at this very call: the sequence goes on once the run
+    // is marked interrupted, unless it holds the lock for a log entry, which
+    // the interruption then waits for.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+    while (state->phase() == platform::RunState::Phase::kRunning &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+  };
+  host.InjectFaults(plan);
+  std::atomic<bool> returned{false};
+  std::thread sequence([&] {
+    RunPatch(*run);
+    returned = true;
+  });
+  const bool ended = Eventually([&] {
+    if (handler_started && outcome >= 0) return returned || state->parked();
+    return returned && !handler_started;
+  });
+  EXPECT_TRUE(ended) << "call " << n << ": neither returned nor parked";
+  if (handler.joinable()) handler.join();
+  if (returned || !ended) {
+    sequence.join();
+  } else {
+    sequence.detach();
+    state.release();
+    run.release();
+  }
+  if (!handler_started) return false;
+
+  const std::string where =
+      std::string(interruption.what) + " at call " + std::to_string(n) + ": " + plan.failed_call;
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
+  if (outcome >= 0) ++sweep_endings[outcome];
+  const std::string log = host.Log();
+  const std::vector<std::string> entries = Entries(log);
+  EXPECT_FALSE(entries.empty()) << where << "\nnot all whole entries:\n" << log;
+  const int interrupted =
+      Count(entries, std::string("QLXPatch - Run interrupted (") + interruption.what + ")\n");
+  EXPECT_EQ(interrupted, outcome == 1 ? 1 : 0) << where << "\n" << log;
+  EXPECT_TRUE(outcome == 1 || returned) << where;
+  EXPECT_EQ(log.find("error 1056"), std::string::npos) << where << "\n" << log;
+  const bool stop_asked = std::count(host.services.requests.begin(), host.services.requests.end(),
+                                     "stop OV Quellmark") > 0;
+  EXPECT_EQ(host.services.running["OV Quellmark"], was_running || stop_asked) << where << "\n"
+                                                                              << log;
+  for (const std::string& path : host.files.Paths()) {
+    EXPECT_FALSE(IsPasswordFile(path)) << where << ": " << path << " left";
+  }
+  if (interruption.bounds.stop_pending < kStopPendingLimit) {
+    EXPECT_LT(handling, std::chrono::seconds(4)) << where;
+  }
+  return true;
+}
+
+TEST(FaultSweepTest, AnInterruptionAtEveryCallEndsTheRunFinishedOrInterrupted) {
+  const std::pair<const char*, std::function<void(FakeHost&)>> runs[] = {
+      {"SQL Server", PrepareSqlServer},
+      {"Oracle", PrepareOracle},
+      {"service already stopped, first row present", PrepareStoppedService},
+  };
+  const Interruption interruptions[] = {
+      {"SIGTERM", kInterruptionBounds, std::chrono::milliseconds(0)},
+      // A slow stop is waited for as long as the sequence's own start waits.
+      {"SIGTERM", kInterruptionBounds, std::chrono::seconds(5)},
+      // A closed console waits at most 2 s of its 4 s for the stop.
+      {"console closed", kClosedConsoleBounds, std::chrono::milliseconds(1500)},
+  };
+  int swept = 0;
+  for (const auto& [name, prepare] : runs) {
+    for (const Interruption& interruption : interruptions) {
+      int n = 1;
+      while (RunInterruptedAt(prepare, interruption, n)) ++n;
+      swept += n - 1;
+    }
+  }
+  RecordProperty("interruption_points", swept);
+  std::printf("%d interruption points swept in all: %d runs finished, %d interrupted\n", swept,
+              sweep_endings[0], sweep_endings[1]);
+  EXPECT_GT(swept, 300);
+  EXPECT_GT(sweep_endings[0], 0);
+  EXPECT_GT(sweep_endings[1], 0);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/result.h"
+
 #include <cstdint>
 #include <type_traits>
 #include <utility>
@@ -33,6 +35,13 @@ int CloseDescriptor(int fd) {
   return fd == kFailingDescriptor ? kIoError : 0;
 }
 
+// Reports success as a Windows BOOL closer does: TRUE, and FALSE for the
+// second object.
+int CloseKernelObject(int* object) {
+  ClosedHandles<int*>().push_back(object);
+  return object == &objects[1] ? 0 : 1;
+}
+
 struct SearchTraits {
   using Handle = std::uintptr_t;
   static Handle Invalid() { return ~Handle{0}; }
@@ -49,6 +58,16 @@ struct DescriptorKind {
   using Traits = ClosedBy<int, &CloseDescriptor, -1>;
   static int First() { return 0; }  // standard input is a descriptor like any other
   static int Second() { return kFailingDescriptor; }
+  static constexpr int kFailed = kIoError;
+  static constexpr int kClosedWell = 0;
+};
+
+struct KernelObjectKind {
+  using Traits = ClosedBy<int*, &CloseKernelObject, nullptr, 1>;
+  static int* First() { return &objects[0]; }
+  static int* Second() { return &objects[1]; }
+  static constexpr int kFailed = 0;
+  static constexpr int kClosedWell = 1;
 };
 
 struct SearchKind {
@@ -63,7 +82,7 @@ class UniqueHandleTest : public ::testing::Test {
   void SetUp() override { ClosedHandles<typename Kind::Traits::Handle>().clear(); }
 };
 
-using Kinds = ::testing::Types<PointerKind, DescriptorKind, SearchKind>;
+using Kinds = ::testing::Types<PointerKind, DescriptorKind, KernelObjectKind, SearchKind>;
 TYPED_TEST_SUITE(UniqueHandleTest, Kinds);
 
 // Every way of handing a handle on closes each handle exactly once, and only
@@ -106,13 +125,23 @@ TYPED_TEST(UniqueHandleTest, CloseNowReportsWhatTheCloseReported) {
   using Handle = typename TypeParam::Traits::Handle;
   UniqueHandle<typename TypeParam::Traits> owner(TypeParam::Second());
   if constexpr (std::is_same_v<decltype(owner.close()), int>) {
-    EXPECT_EQ(owner.close(), kIoError);
-    EXPECT_EQ(owner.close(), 0) << "nothing held, nothing to report";
+    EXPECT_EQ(owner.close(), TypeParam::kFailed);
+    EXPECT_EQ(owner.close(), TypeParam::kClosedWell)
+        << "nothing held: what a close that went well reports, in the closer's terms";
   } else {
     owner.close();
   }
   EXPECT_FALSE(owner);
   EXPECT_EQ(ClosedHandles<Handle>().size(), 1u);
+}
+
+// The other shared header: a failure is one whatever its code, in both forms.
+TEST(ResultTest, AFailureWithTheCodeZeroIsAFailureInBothForms) {
+  const Result<> nothing = Failure{0};
+  const Result<int> value = Failure{0};
+  EXPECT_FALSE(nothing);
+  EXPECT_FALSE(value);
+  EXPECT_TRUE(Result<>());
 }
 
 }  // namespace

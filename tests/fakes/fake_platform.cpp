@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <mutex>
 #include <stdexcept>
 
 namespace qlx::testing {
@@ -28,7 +29,14 @@ bool Injected(FaultPlan* plan, const std::string& call) { return plan && plan->F
 bool FaultPlan::Fails(const std::string& call) {
   if (++calls != fail_at) return false;
   failed_call = call;
-  return true;
+  if (!on_reach) return true;
+  on_reach();
+  return false;
+}
+
+std::recursive_mutex& FakesLock() {
+  static std::recursive_mutex lock;
+  return lock;
 }
 
 class FakeRegistryKey : public platform::RegistryKey {
@@ -106,20 +114,23 @@ class FakeService : public platform::Service {
       : services_(services), name_(std::move(name)) {}
 
   platform::Result<> Stop() override {
+    const std::lock_guard<std::recursive_mutex> guard(FakesLock());
     services_.requests.push_back("stop " + name_);
     if (Injected(services_.faults, "stop " + name_)) return platform::Failure{kErrorAccessDenied};
     bool& running = services_.running[name_];
     if (!running) return platform::Failure{kErrorServiceNotActive};
     running = false;
+    services_.stop_left = services_.stop_takes;
     if (services_.throw_on_stop) throw std::runtime_error("service manager gone");
     return {};
   }
 
   platform::Result<> Start() override {
+    const std::lock_guard<std::recursive_mutex> guard(FakesLock());
     services_.requests.push_back("start " + name_);
     if (Injected(services_.faults, "start " + name_)) return platform::Failure{kErrorAccessDenied};
     bool& running = services_.running[name_];
-    if (running || services_.stop_pending_at_start) {
+    if (running || services_.stop_pending_at_start || services_.stop_left.count() > 0) {
       return platform::Failure{kErrorServiceAlreadyRunning};
     }
     running = true;
@@ -127,10 +138,12 @@ class FakeService : public platform::Service {
   }
 
   void WaitWhileStopPending(std::chrono::milliseconds limit) override {
+    const std::lock_guard<std::recursive_mutex> guard(FakesLock());
     services_.requests.push_back("wait " + std::to_string(limit.count()));
     // A failed wait returns at once, with the stop perhaps still under way.
     if (Injected(services_.faults, "wait")) return;
     services_.stop_pending_at_start = false;
+    services_.stop_left = std::max(services_.stop_left - limit, std::chrono::milliseconds(0));
   }
 
  private:
@@ -158,6 +171,7 @@ class FakeServiceManager : public platform::ServiceManager {
 }  // namespace
 
 platform::Result<std::unique_ptr<platform::ServiceManager>> FakeServices::OpenManager() {
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
   if (Injected(faults, "open manager")) return platform::Failure{kErrorAccessDenied};
   if (manager_error != 0) return platform::Failure{manager_error};
   return std::unique_ptr<platform::ServiceManager>(std::make_unique<FakeServiceManager>(*this));
@@ -170,9 +184,10 @@ platform::Result<uint32_t> FakeProcesses::RunHidden(const std::string& command_l
 }
 
 void FakeProcesses::RunCommandInterpreter(const std::string& line) {
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
   interpreter_lines.push_back(line);
   // An interpreter that cannot be started carries out nothing.
-  if (Injected(faults, "interpret " + line)) return;
+  if (interpreters_ended || Injected(faults, "interpret " + line)) return;
   if (on_interpreter) on_interpreter(line);
 }
 
@@ -289,9 +304,13 @@ class FakeFile : public platform::File {
  public:
   FakeFile(FakeFiles& files, std::string key, std::string readable)
       : files_(files), key_(std::move(key)), readable_(std::move(readable)) {}
-  ~FakeFile() override { Commit(); }
+  ~FakeFile() override {
+    const std::lock_guard<std::recursive_mutex> guard(FakesLock());
+    Commit();
+  }
 
   bool ReadLine(int buffer_size, std::string* line) override {
+    const std::lock_guard<std::recursive_mutex> guard(FakesLock());
     if (Injected(files_.faults, "read " + key_) || position_ >= readable_.size()) return false;
     const std::size_t most = static_cast<std::size_t>(buffer_size - 1);
     std::size_t end = position_;
@@ -304,14 +323,25 @@ class FakeFile : public platform::File {
   }
 
   bool Write(const std::string& text) override {
+    const std::lock_guard<std::recursive_mutex> guard(FakesLock());
     if (Injected(files_.faults, "write " + key_)) return false;
     pending_ += text.substr(0, text.find('\0'));
     return true;
   }
 
   bool Flush() override {
+    const std::lock_guard<std::recursive_mutex> guard(FakesLock());
     if (Injected(files_.faults, "flush " + key_)) return false;
     Commit();
+    return true;
+  }
+
+  // All or nothing, as a full disk leaves it.
+  bool Append(const std::string& text) override {
+    const std::lock_guard<std::recursive_mutex> guard(FakesLock());
+    if (Injected(files_.faults, "write " + key_)) return false;
+    Commit();
+    files_.files_[key_] += text.substr(0, text.find('\0'));
     return true;
   }
 
@@ -340,6 +370,7 @@ uint32_t FakeFiles::CheckFilePath(const std::string& key) const {
 
 platform::Result<std::unique_ptr<platform::File>> FakeFiles::Open(const std::string& path,
                                                                   const char* mode) {
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
   const std::string key = Key(path);
   const std::string how(mode);
   uint32_t code =
@@ -357,6 +388,7 @@ platform::Result<std::unique_ptr<platform::File>> FakeFiles::Open(const std::str
 }
 
 platform::Result<> FakeFiles::Remove(const std::string& path) {
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
   const std::string key = Key(path);
   if (Injected(faults, "remove " + key) || read_only_.count(key)) {
     return platform::Failure{kErrorAccessDenied};
@@ -366,7 +398,25 @@ platform::Result<> FakeFiles::Remove(const std::string& path) {
   return {};
 }
 
+platform::Result<> FakeFiles::CreateNew(const std::string& path) {
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
+  const std::string key = Key(path);
+  if (Injected(faults, "create " + key)) return platform::Failure{kErrorAccessDenied};
+  if (const uint32_t code = CheckFilePath(key)) return platform::Failure{code};
+  if (files_.count(key) || directories_.count(key))
+    return platform::Failure{platform::kErrorFileExists};
+  files_[key] = "";
+  return {};
+}
+
+platform::Result<> FakeFiles::RemoveAtReboot(const std::string& path) {
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
+  removals_at_reboot.push_back(Key(path));
+  return {};
+}
+
 platform::Result<> FakeFiles::CopyReplacing(const std::string& from, const std::string& to) {
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
   const std::string source = Key(from);
   const std::string target = Key(to);
   if (Injected(faults, "copy " + source + " " + target)) {
@@ -393,6 +443,7 @@ void FakeFiles::Put(const std::string& path, const std::string& content) {
 }
 
 std::optional<std::string> FakeFiles::Get(const std::string& path) const {
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
   const auto found = files_.find(Key(path));
   if (found == files_.end()) return std::nullopt;
   return found->second;
@@ -401,6 +452,7 @@ std::optional<std::string> FakeFiles::Get(const std::string& path) const {
 void FakeFiles::MakeReadOnly(const std::string& path) { read_only_.insert(Key(path)); }
 
 std::vector<std::string> FakeFiles::Paths() const {
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
   std::vector<std::string> paths;
   for (const auto& file : files_) paths.push_back(file.first);
   return paths;

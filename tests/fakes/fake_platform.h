@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -31,8 +32,15 @@ class FaultPlan {
 
   int fail_at = 0;  // 0: nothing fails
   int calls = 0;
+  // When set, call fail_at runs this instead of failing (an interruption
+  // that comes right then).
+  std::function<void()> on_reach;
   std::string failed_call;  // empty until the fault is reached
 };
+
+// An interruption is handled on a thread of its own: the files, services and
+// interpreter fakes take this lock for every call.
+std::recursive_mutex& FakesLock();
 
 // HKEY_LOCAL_MACHINE in memory; key paths and value names compare
 // case-insensitively, as in the registry.
@@ -69,8 +77,12 @@ class FakeServices : public platform::Services {
   std::map<std::string, bool> running;  // name -> running
   uint32_t manager_error = 0;           // refuses to open the manager with this code
   bool stop_pending_at_start = false;   // the service is still stopping when started
-  bool throw_on_stop = false;           // the stop request raises an exception
-  std::vector<std::string> requests;    // "stop <name>", "wait <ms>", "start <name>"
+  // After a stop, the service reports it under way this long (of the waits'
+  // limits): a start before then is refused with 1056.
+  std::chrono::milliseconds stop_takes{0};
+  std::chrono::milliseconds stop_left{0};
+  bool throw_on_stop = false;         // the stop request raises an exception
+  std::vector<std::string> requests;  // "stop <name>", "wait <ms>", "start <name>"
   FaultPlan* faults = nullptr;
 };
 
@@ -79,6 +91,7 @@ class FakeProcesses : public platform::Processes {
  public:
   platform::Result<uint32_t> RunHidden(const std::string& command_line) override;
   void RunCommandInterpreter(const std::string& line) override;
+  void EndCommandInterpreters() override { interpreters_ended = true; }
 
   std::vector<std::string> hidden_runs;
   std::vector<std::string> interpreter_lines;
@@ -86,6 +99,8 @@ class FakeProcesses : public platform::Processes {
   std::function<platform::Result<uint32_t>(const std::string&)> on_run;
   // Carries out a command-interpreter line (e.g. writes the redirected file).
   std::function<void(const std::string&)> on_interpreter;
+  // Once ended, no interpreter line runs any more.
+  bool interpreters_ended = false;
   FaultPlan* faults = nullptr;
 };
 
@@ -127,6 +142,8 @@ class FakeFiles : public platform::Files {
                                                          const char* mode) override;
   platform::Result<> Remove(const std::string& path) override;
   platform::Result<> CopyReplacing(const std::string& from, const std::string& to) override;
+  platform::Result<> CreateNew(const std::string& path) override;
+  platform::Result<> RemoveAtReboot(const std::string& path) override;
 
   // Makes the directory and its parents.
   void AddDirectory(const std::string& path);
@@ -140,6 +157,7 @@ class FakeFiles : public platform::Files {
   std::vector<std::string> Paths() const;
 
   std::string current_directory = "C:\\work";
+  std::vector<std::string> removals_at_reboot;
   FaultPlan* faults = nullptr;
 
  private:

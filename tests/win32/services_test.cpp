@@ -149,13 +149,20 @@ TEST_F(InterruptedRunTest, CtrlCStartsTheServiceAgain) {
   const test::ScopedCurrentDirectory current(directory.Path());
   ASSERT_TRUE(current.Changed());
   static RunControl run;
-  HandleInterruptions([](const char* what) { run.Interrupt(what); });
+  run.Begin();
+  run.StopService();  // asked for by this run, so the interruption starts it again
+  HandleInterruptions([](const char* what, bool console_closing) {
+    return run.Interrupt(what, console_closing ? kClosedConsoleBounds : kInterruptionBounds);
+  });
 
   EXPECT_EQ(win32::ConsoleControlHandler(CTRL_C_EVENT), FALSE);
 
   EXPECT_TRUE(WaitForState(SERVICE_RUNNING));
-  EXPECT_EQ(test::ReadBinaryFile(directory.File("QLX_patch.log")),
-            "QLXPatch - Run interrupted (Ctrl+C)\r\nStarting QLX service...Successfully\r\n");
+  const std::string log = test::ReadBinaryFile(directory.File("QLX_patch.log"));
+  const std::string ending =
+      "QLXPatch - Run interrupted (Ctrl+C)\r\nStarting QLX service...Successfully\r\n";
+  ASSERT_GE(log.size(), ending.size());
+  EXPECT_EQ(log.substr(log.size() - ending.size()), ending) << log;
 }
 
 }  // namespace

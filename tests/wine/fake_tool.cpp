@@ -5,6 +5,9 @@
 //     "<name>.args",
 //   - prints the bytes of "<name><first argument>.out" unchanged, if present,
 //   - exits with the number in "<name><first argument>.exit" (0 if absent),
+//     or, with a file "<name><first argument>.hang", first creates
+//     "<name><first argument>.hanging" and then never exits, holding its
+//     output (a file that cmd redirected it to) open,
 // all files lying next to the program. "zqpassword -e HOST" thus prints
 // zqpassword-e.out and exits with zqpassword-e.exit.
 //
@@ -122,6 +125,10 @@ int main(int argc, char** argv) {
   if (const std::optional<std::string> output = ReadFile(stem + ".out")) {
     std::fwrite(output->data(), 1, output->size(), stdout);
     std::fflush(stdout);
+  }
+  if (ReadFile(stem + ".hang")) {
+    AppendLine(stem + ".hanging", "");
+    Sleep(INFINITE);
   }
   return ExitCodeFrom(stem + ".exit");
 }

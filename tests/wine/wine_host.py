@@ -242,6 +242,8 @@ class Host:
         self.registry_64 = {}
         # "running", "stopped", or None for a service that is not installed.
         self.service = "running"
+        # How long the test service reports its stop under way.
+        self.service_stop_delay_ms = SERVICE_STOP_DELAY_MS
         self.db_type = "SQLServer"
         self.files = {
             r"config\globalsettings.props": None,  # written from db_type
@@ -350,7 +352,7 @@ class Host:
         self.prefix.unix_path(self.service_dir).mkdir(parents=True, exist_ok=True)
         shutil.copyfile(self.test_service,
                         self.prefix.unix_path(self.service_dir) / "qlx_test_service.exe")
-        binary = rf"{self.service_dir}\qlx_test_service.exe {SERVICE_STOP_DELAY_MS}"
+        binary = rf"{self.service_dir}\qlx_test_service.exe {self.service_stop_delay_ms}"
         self.prefix.check("sc", "create", SERVICE, "binPath=", binary)
         if self.service == "running":
             self.prefix.check("sc", "start", SERVICE)

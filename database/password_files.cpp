@@ -1,0 +1,52 @@
+#include "database/password_files.h"
+
+#include <thread>
+
+#include "config/host_paths.h"
+#include "driver/patch_log.h"
+#include "platform/files.h"
+#include "platform/platform.h"
+#include "platform/windows_codes.h"
+
+namespace qlx {
+namespace {
+
+// A delete that fails (a tool still holding the file) is tried again this often.
+constexpr std::chrono::milliseconds kRemoveRetryPause{50};
+
+bool AlreadyGone(uint32_t error) {
+  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
+}
+
+bool Removed(const std::string& path) {
+  const platform::Result<> removed = platform::Current().files->Remove(path);
+  return removed || AlreadyGone(removed.error());
+}
+
+// Opening for writing cuts the file to nothing.
+void Truncate(const std::string& path) { platform::Current().files->Open(path, "w"); }
+
+}  // namespace
+
+std::vector<std::string> PasswordFilePaths() {
+  const std::string directory = AddOnDirectory();
+  return {directory + "\\pass1.txt", directory + "\\pass2.txt"};
+}
+
+bool PreparePasswordFile(const std::string& path) {
+  return Removed(path) && platform::Current().files->CreateNew(path);
+}
+
+void RemovePasswordFile(const std::string& path, std::chrono::steady_clock::time_point deadline) {
+  while (!Removed(path)) {
+    if (std::chrono::steady_clock::now() + kRemoveRetryPause > deadline) {
+      Truncate(path);
+      platform::Current().files->RemoveAtReboot(path);
+      LogModuleMessage("QLXPatch", path + " could not be deleted");
+      return;
+    }
+    std::this_thread::sleep_for(kRemoveRetryPause);
+  }
+}
+
+}  // namespace qlx

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace qlx {
+
+// The password tool writes its output, the password included, into
+// "pass1.txt" and "pass2.txt" in the add-on's directory. They are the
+// program's own: created by it, empty and exclusively, right before the tool
+// runs, and deleted on every way out.
+
+// Their paths, as the add-on's directory names them now.
+std::vector<std::string> PasswordFilePaths();
+
+// Removes any file or link of that name (a leftover of an earlier run
+// counts), then creates the file afresh, empty and for the program alone;
+// false when either fails, and then the tool must not write into it.
+bool PreparePasswordFile(const std::string& path);
+
+// Deletes the file, retrying until the deadline (at least once). One that
+// still cannot be deleted is cut to zero bytes, scheduled for deletion at the
+// next start of the system, and logged as
+// "QLXPatch - <path> could not be deleted".
+void RemovePasswordFile(const std::string& path, std::chrono::steady_clock::time_point deadline);
+
+}  // namespace qlx
