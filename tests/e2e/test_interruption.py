@@ -8,7 +8,6 @@ left). A logged 1056 does not count as running.
 
 import os
 import re
-import resource
 import signal
 import subprocess
 import sys
@@ -147,49 +146,6 @@ class InterruptionSweep(unittest.TestCase):
         print(f"\n{InterruptionSweep.runs} interrupted runs swept: {endings}", file=sys.stderr)
         self.assertGreater(endings["finished"], 0)
         self.assertGreater(endings["interrupted"], 0)
-
-
-class HostileSurroundings(unittest.TestCase):
-    def test_planted_pass_files_never_receive_the_password(self):
-        for name in ("pass1.txt", "pass2.txt"):
-            with self.subTest(link=name):
-                box = Sandbox(BINARY).use_sqlite()
-                self.addCleanup(box.remove)
-                box.db_type = "Oracle"
-                target = box.root / "target"
-                target.write_text("untouched\n")
-                target.chmod(0o644)
-                (box.addon / name).symlink_to(target)
-                result = box.run()
-                self.assertEqual(result.returncode, 0)
-                self.assertEqual(target.read_text(), "untouched\n")
-                self.assertEqual(sorted(box.addon.glob("pass*.txt")), [])
-                self.assertEqual(box.password_file_modes(), ["600"] * 2)
-                self.assertIn("password extracted", box.log())
-
-    def test_a_log_on_a_full_file_system_holds_whole_entries_only(self):
-        box = Sandbox(BINARY).use_sqlite()
-        self.addCleanup(box.remove)
-        # The file size limit stands in for a full disk; the log starts
-        # close to it, so that entries stop fitting midway.
-        prefix = "x" * 4000 + "\n"
-        Sandbox.write(box.work / "QLX_patch.log", prefix)
-        for room in range(10, 140, 7):
-            with self.subTest(room=room):
-                Sandbox.write(box.work / "QLX_patch.log", prefix)
-                limit = len(prefix) + room
-
-                def limited():
-                    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-                    resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-
-                box.lay_out()
-                result = subprocess.run([box.binary], cwd=box.work, env=box.environment(),
-                                        capture_output=True, timeout=60, preexec_fn=limited)
-                self.assertEqual(result.returncode, 0)
-                log = box.log()
-                self.assertTrue(log.startswith(prefix))
-                self.assertTrue(whole(log[len(prefix):]), log[len(prefix):])
 
 
 if __name__ == "__main__":

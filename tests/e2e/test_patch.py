@@ -1,8 +1,10 @@
 """The native program, run once in a sandbox host, judged by what it leaves."""
 
 import os
+import resource
 import signal
 import stat
+import subprocess
 import sys
 import threading
 import time
@@ -12,6 +14,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).parent))
 from expected_log import FIRST, ORACLE_PARAMETERS, SECOND, SUCCESSFUL_RUN  # noqa: E402
 from sandbox import Sandbox  # noqa: E402
+from test_interruption import whole  # noqa: E402
 
 BINARY = os.environ["QLX_BINARY"]
 
@@ -430,6 +433,47 @@ class Surroundings(PatchTestCase):
             stop.set()
             appender.join()
         return appended
+
+    def test_planted_pass_files_never_receive_the_password(self):
+        for name in ("pass1.txt", "pass2.txt"):
+            with self.subTest(link=name):
+                box = Sandbox(BINARY).use_sqlite()
+                self.addCleanup(box.remove)
+                box.db_type = "Oracle"
+                target = box.root / "target"
+                target.write_text("untouched\n")
+                target.chmod(0o644)
+                (box.addon / name).symlink_to(target)
+                result = box.run()
+                self.assertEqual(result.returncode, 0)
+                self.assertEqual(target.read_text(), "untouched\n")
+                self.assertEqual(sorted(box.addon.glob("pass*.txt")), [])
+                self.assertEqual(box.password_file_modes(), ["600"] * 2)
+                self.assertIn("password extracted", box.log())
+
+    def test_a_log_on_a_full_file_system_holds_whole_entries_only(self):
+        box = Sandbox(BINARY).use_sqlite()
+        self.addCleanup(box.remove)
+        # The file size limit stands in for a full disk; the log starts
+        # close to it, so that entries stop fitting midway.
+        prefix = "x" * 4000 + "\n"
+        Sandbox.write(box.work / "QLX_patch.log", prefix)
+        for room in range(10, 140, 7):
+            with self.subTest(room=room):
+                Sandbox.write(box.work / "QLX_patch.log", prefix)
+                limit = len(prefix) + room
+
+                def limited():
+                    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                    resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+                box.lay_out()
+                result = subprocess.run([box.binary], cwd=box.work, env=box.environment(),
+                                        capture_output=True, timeout=60, preexec_fn=limited)
+                self.assertEqual(result.returncode, 0)
+                log = box.log()
+                self.assertTrue(log.startswith(prefix))
+                self.assertTrue(whole(log[len(prefix):]), log[len(prefix):])
 
 
 if __name__ == "__main__":
