@@ -49,6 +49,9 @@ class RunState {
     const Lock held = Hold();
     return phase_;
   }
+  // True once the run has been interrupted: the interruption has ended the
+  // password tool's children, and no further one may start.
+  bool interrupted() { return phase() == Phase::kInterrupted; }
   // True once the program's thread has parked.
   bool parked() {
     const Lock held = Hold();

@@ -45,6 +45,7 @@
 #include "platform/posix/windows_command_line.h"
 #include "platform/posix/windows_errors.h"
 #include "platform/processes.h"
+#include "platform/run_state.h"
 #include "platform/system_messages.h"
 #include "platform/text.h"
 
@@ -232,14 +233,14 @@ Result<uint32_t> WaitForExit(pid_t child) {
 }
 
 // The command interpreter's children (the password tool): each in a process
-// group of its own, which an interruption ends as a whole. Once ended, no
-// further one is started.
+// group of its own, which an interruption ends as a whole. Once the run is
+// interrupted, no further one is started.
 class InterpreterChildren {
  public:
-  // Spawn() unless the children were ended (then ECANCELED).
+  // Spawn() unless the run was interrupted (then ECANCELED).
   int Start(const ChildStart& start, pid_t* child) {
     const std::lock_guard<std::mutex> held(mutex_);
-    if (ended_) return ECANCELED;
+    if (ThisRunState().interrupted()) return ECANCELED;
     const int error = Spawn(start, child);
     if (error == 0) group_ = *child;
     return error;
@@ -261,13 +262,11 @@ class InterpreterChildren {
 
   void EndAll() {
     const std::lock_guard<std::mutex> held(mutex_);
-    ended_ = true;
     if (group_ > 0) ::kill(-group_, SIGKILL);
   }
 
  private:
   std::mutex mutex_;
-  bool ended_ = false;
   pid_t group_ = 0;
 };
 

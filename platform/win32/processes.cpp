@@ -3,6 +3,7 @@
 // and removed after it, and the command interpreter run in the patch's own
 // directory and console.
 #include "platform/processes.h"
+#include "platform/run_state.h"
 
 #include <mutex>
 #include <optional>
@@ -105,14 +106,15 @@ void EndTreeBelow(DWORD parent) {
 // terminated. Inside a job that allows no second one (Windows 7 and Server
 // 2008 R2 under a scheduler), the child breaks away from it; where that is
 // not allowed either, the child runs without a job and an interruption ends
-// its process tree by walking it. Once ended, no further child is started.
+// its process tree by walking it. Once the run is interrupted, no
+// further child is started.
 class InterpreterChildren {
  public:
   // Starts the line suspended, puts it into the job and lets it run; false
   // when it could not be started.
   bool Start(const std::string& command_line, StartedProcess* started) {
     const std::lock_guard<std::mutex> held(mutex_);
-    if (ended_) return false;
+    if (ThisRunState().interrupted()) return false;
     UniqueKernelHandle job = KillingJob();
     if (!StartSuspended(command_line, job ? CREATE_SUSPENDED : 0, started)) return false;
     if (job && !AssignProcessToJobObject(job.get(), started->process.get())) {
@@ -141,7 +143,6 @@ class InterpreterChildren {
 
   void EndAll() {
     const std::lock_guard<std::mutex> held(mutex_);
-    ended_ = true;
     if (job_) {
       TerminateJobObject(job_.get(), 1);
       return;
@@ -184,7 +185,6 @@ class InterpreterChildren {
   }
 
   std::mutex mutex_;
-  bool ended_ = false;
   UniqueKernelHandle job_;
   DWORD process_id_ = 0;
 };

@@ -7,6 +7,7 @@
 
 #include "driver/run_control.h"
 #include "platform/interruption.h"
+#include "platform/run_state.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/interruption.h"
 #include "platform/windows_codes.h"
@@ -148,7 +149,11 @@ TEST_F(InterruptedRunTest, CtrlCStartsTheServiceAgain) {
   const test::ScratchDirectory directory("qlx-interrupted");
   const test::ScopedCurrentDirectory current(directory.Path());
   ASSERT_TRUE(current.Changed());
-  static RunControl run;
+  // A run state of its own: the interruption leaves it interrupted for good,
+  // which would refuse the later tests' children.
+  static RunState state;
+  const ScopedRunState scoped(state);
+  static RunControl run(state);
   run.Begin();
   run.StopService();  // asked for by this run, so the interruption starts it again
   HandleInterruptions([](const char* what, bool console_closing) {
