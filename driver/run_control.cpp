@@ -26,6 +26,7 @@ void RunControl::Begin() {
   stop_asked_ = false;
   start_ = Start::kNone;
   start_owner_ = nullptr;
+  start_announced_by_ = nullptr;
   cleaned_up_ = false;
   handled_ = false;
 }
@@ -55,7 +56,15 @@ void RunControl::StartService(std::chrono::milliseconds stop_pending_limit) {
 }
 
 void RunControl::RequestStart(const void* owner, std::chrono::milliseconds stop_pending_limit) {
-  LogText("Starting QLX service...");
+  bool announce = true;
+  {
+    // The sequence's line was followed by the interruption's entry, so a
+    // handler starts a line of its own; another handler's line is still open.
+    const platform::RunState::Lock held = state_.Hold();
+    announce = start_announced_by_ == nullptr || start_announced_by_ == &kSequence;
+    if (announce) start_announced_by_ = owner;
+  }
+  if (announce) LogText("Starting QLX service...");
   const bool started = Guarded(kPatchModule, "ServiceStart", [&] {
     return ServiceStartWaitingAtMost(ServiceName, stop_pending_limit,
                                      [&] { return ClaimStart(owner); }) == 0;

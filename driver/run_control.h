@@ -81,6 +81,9 @@ class RunControl {
   bool stop_asked_ = false;
   Start start_ = Start::kNone;
   const void* start_owner_ = nullptr;
+  // Who logged "Starting QLX service..." last: a handler that takes over
+  // another handler's start completes that line instead of repeating it.
+  const void* start_announced_by_ = nullptr;
   // The interruption under way has logged and deleted, and has ended.
   bool cleaned_up_ = false;
   bool handled_ = false;
