@@ -25,8 +25,9 @@ std::unique_ptr<platform::File> OpenLog() {
 }
 
 bool WriteLogEntry(const std::string& entry) {
-  // An interruption handled on another thread writes its entries in turn.
-  const platform::RunState::Lock held = platform::ThisRunState().Hold();
+  // An interruption handled on another thread writes its entries in turn;
+  // once it has begun, the sequence writes none.
+  const platform::RunState::Lock held = platform::ThisRunState().HoldForEntry();
   std::unique_ptr<platform::File> log = OpenLog();
   return log && log->Append(entry);
 }

@@ -91,6 +91,7 @@ bool RunControl::ClaimStart(const void* owner) {
 
 bool RunControl::Interrupt(const char* what, const InterruptionBounds& bounds) noexcept {
   try {
+    const platform::RunState::InterruptionScope interruption;
     switch (state_.MarkInterrupted()) {
       case platform::RunState::Phase::kFinished:
         return false;

@@ -12,7 +12,21 @@ RunState& ProcessRunState() {
 
 std::atomic<RunState*> current_state{nullptr};
 
+thread_local bool interruption_thread = false;
+
 }  // namespace
+
+RunState::Lock RunState::HoldForEntry() {
+  Lock held = Hold();
+  if (phase_ == Phase::kInterrupted && !interruption_thread) Park(held);
+  return held;
+}
+
+RunState::InterruptionScope::InterruptionScope() : previous_(interruption_thread) {
+  interruption_thread = true;
+}
+
+RunState::InterruptionScope::~InterruptionScope() { interruption_thread = previous_; }
 
 void RunState::Begin() {
   Lock held = Hold();

@@ -26,6 +26,22 @@ class RunState {
 
   // Held while one log entry is written and for every change of the state.
   Lock Hold() { return Lock(mutex_); }
+  // Held for one log entry. The program's thread parks here for good once
+  // the run is interrupted, so that no entry of its own follows the
+  // interruption's; the interruption's thread (InterruptionScope) goes on.
+  Lock HoldForEntry();
+
+  // Marks the calling thread as the interruption's for its scope.
+  class InterruptionScope {
+   public:
+    InterruptionScope();
+    ~InterruptionScope();
+    InterruptionScope(const InterruptionScope&) = delete;
+    InterruptionScope& operator=(const InterruptionScope&) = delete;
+
+   private:
+    bool previous_;
+  };
 
   // The program's thread, before an action: parks for good once the run is
   // interrupted, else marks the action in flight. Actions nest (a step and
