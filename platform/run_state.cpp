@@ -18,7 +18,9 @@ thread_local bool interruption_thread = false;
 
 RunState::Lock RunState::HoldForEntry() {
   Lock held = Hold();
-  if (phase_ == Phase::kInterrupted && !interruption_thread) Park(held);
+  // An action in flight finishes, entries and all: the interruption waits
+  // for it. Between actions the program's thread parks at its next entry.
+  if (phase_ == Phase::kInterrupted && in_flight_ == 0 && !interruption_thread) Park(held);
   return held;
 }
 

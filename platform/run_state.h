@@ -26,9 +26,10 @@ class RunState {
 
   // Held while one log entry is written and for every change of the state.
   Lock Hold() { return Lock(mutex_); }
-  // Held for one log entry. The program's thread parks here for good once
-  // the run is interrupted, so that no entry of its own follows the
-  // interruption's; the interruption's thread (InterruptionScope) goes on.
+  // Held for one log entry. Between actions the program's thread parks here
+  // for good once the run is interrupted, so that no entry of its own
+  // follows the interruption's; an action in flight, which the interruption
+  // waits for, and the interruption's thread (InterruptionScope) go on.
   Lock HoldForEntry();
 
   // Marks the calling thread as the interruption's for its scope.
