@@ -495,7 +495,7 @@ Result<uint32_t> RunRequest(const std::string& request, const WorkingDirectory& 
                     kCommandNotFound);
   }
   // Every child gets a process group of its own.
-  const ChildStart start{*program, arguments, hidden ? &directory : nullptr, &handles, false, true};
+  const ChildStart start{*program, arguments, &directory, &handles, false, true};
   const ScopedDefaultChildSignal child_signal;
   pid_t child = 0;
   if (hidden) {
@@ -528,8 +528,13 @@ class SystemProcessRunner : public Processes {
     return RunProgram(line, directory);
   }
 
+  // The password tool runs in the same private directory, so that the tools
+  // it names come from PATH, never from our current directory.
   void RunCommandInterpreter(const std::string& line) override {
-    RunRequest(posix::Utf8FromAnsi(line), WorkingDirectory{}, false);
+    const Result<posix::PrivateDirectory> private_directory =
+        posix::ChildrenDirectory(posix::EnvironmentOr("TMPDIR", ""), kSystemTemporaryDirectory);
+    if (!private_directory) return;
+    RunRequest(posix::Utf8FromAnsi(line), WorkingDirectory{private_directory->fd.get()}, false);
   }
 
   void EndCommandInterpreters() override { PasswordToolChildren().EndAll(); }

@@ -1,10 +1,18 @@
-// Child processes: hidden programs run in a private directory of their own
-// inside the temporary directory (private_directory.h), made for each child
-// and removed after it, and the command interpreter run in the patch's own
-// directory and console.
+// Child processes: hidden programs and the command interpreter each run in a
+// private directory of their own inside the temporary directory
+// (private_directory.h), made for each child and removed after it; the
+// interpreter in the patch's console.
+//
+// No program is ever taken from the patch's own directory or its current
+// directory, which Windows would search first for a program named without a
+// path: a folder an administrator unpacked the patch into may be writable by
+// other users. The interpreter is named by its absolute path (the system's
+// cmd.exe, or COMSPEC when that names an existing file by an absolute path)
+// and any other program is looked for on PATH alone.
 #include "platform/processes.h"
 #include "platform/run_state.h"
 
+#include <cctype>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -58,6 +66,51 @@ std::optional<std::string> EnvironmentVariable(const char* name) {
   return std::string(value.data(), length);
 }
 
+bool IsAbsolutePath(const std::string& path) {
+  const bool drive = path.size() > 2 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+                     path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+  return drive || path.rfind("\\\\", 0) == 0;
+}
+
+bool IsExistingFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The system's command interpreter, by its absolute path.
+std::optional<std::string> SystemCommandInterpreter() {
+  char directory[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::nullopt;
+  return std::string(directory, length) + "\\cmd.exe";
+}
+
+// The first word of a command line, as CreateProcess finds the program in it.
+std::string FirstWord(const std::string& command_line) {
+  if (!command_line.empty() && command_line[0] == '"') {
+    return command_line.substr(1, command_line.find('"', 1) - 1);
+  }
+  return command_line.substr(0, command_line.find_first_of(" \t"));
+}
+
+// The program a hidden command line starts, by its absolute path: the
+// system's interpreter for a "cmd" line, else a path as written or a name
+// found on PATH (never in our own or the current directory).
+Result<std::string> ProgramOf(const std::string& command_line) {
+  const std::string word = FirstWord(command_line);
+  if (lstrcmpiA(word.c_str(), "cmd") == 0 || lstrcmpiA(word.c_str(), "cmd.exe") == 0) {
+    if (const auto interpreter = SystemCommandInterpreter()) return *interpreter;
+    return Failure{ERROR_FILE_NOT_FOUND};
+  }
+  if (word.find_first_of("\\/:") != std::string::npos) return word;
+  const std::optional<std::string> path = EnvironmentVariable("PATH");
+  char found[MAX_PATH] = {};
+  const DWORD length =
+      path ? SearchPathA(path->c_str(), word.c_str(), ".exe", MAX_PATH, found, nullptr) : 0;
+  if (length == 0 || length >= MAX_PATH) return Failure{ERROR_FILE_NOT_FOUND};
+  return std::string(found, length);
+}
+
 STARTUPINFOA HiddenWindowStartup() {
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
@@ -70,15 +123,25 @@ STARTUPINFOA HiddenWindowStartup() {
 // given. The child gets the default security of the patch's account and
 // inherits no handle.
 Result<StartedProcess> StartHidden(const std::string& command_line, const std::string& directory) {
+  const Result<std::string> program = ProgramOf(command_line);
+  if (!program) return Failure{program.error()};
   std::vector<char> writable_line = WritableCopy(command_line);
   STARTUPINFOA startup = HiddenWindowStartup();
   PROCESS_INFORMATION info{};
-  if (!CreateProcessA(nullptr, writable_line.data(), nullptr, nullptr, FALSE,
+  if (!CreateProcessA(program->c_str(), writable_line.data(), nullptr, nullptr, FALSE,
                       CREATE_NEW_PROCESS_GROUP, nullptr, directory.c_str(), &startup, &info)) {
     return Failure{GetLastError()};
   }
   return TakeOwnership(info);
 }
+
+// A child to start: the program by its absolute path, its whole command line
+// and the directory it works in.
+struct ChildLine {
+  std::string program;
+  std::string command_line;
+  std::string directory;
+};
 
 // Every process whose parent is `parent`, and theirs, by a snapshot of the
 // system's processes.
@@ -112,21 +175,21 @@ class InterpreterChildren {
  public:
   // Starts the line suspended, puts it into the job and lets it run; false
   // when it could not be started.
-  bool Start(const std::string& command_line, StartedProcess* started) {
+  bool Start(const ChildLine& child, StartedProcess* started) {
     const std::lock_guard<std::mutex> held(mutex_);
     if (ThisRunState().interrupted()) return false;
     UniqueKernelHandle job = KillingJob();
-    if (!StartSuspended(command_line, job ? CREATE_SUSPENDED : 0, started)) return false;
+    if (!StartSuspended(child, job ? CREATE_SUSPENDED : 0, started)) return false;
     if (job && !AssignProcessToJobObject(job.get(), started->process.get())) {
       // Inside a job that forbids a second one: start it again, breaking away.
       TerminateProcess(started->process.get(), 1);
       *started = StartedProcess{};
-      if (!StartSuspended(command_line, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, started) ||
+      if (!StartSuspended(child, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, started) ||
           !AssignProcessToJobObject(job.get(), started->process.get())) {
         if (started->process) TerminateProcess(started->process.get(), 1);
         *started = StartedProcess{};
         job.reset();
-        if (!StartSuspended(command_line, CREATE_SUSPENDED, started)) return false;
+        if (!StartSuspended(child, CREATE_SUSPENDED, started)) return false;
       }
     }
     job_ = std::move(job);
@@ -168,16 +231,15 @@ class InterpreterChildren {
     return job;
   }
 
-  // In the current directory and console, with the patch's standard handles,
-  // as the C library's system() starts it.
-  static bool StartSuspended(const std::string& command_line, DWORD flags,
-                             StartedProcess* started) {
-    std::vector<char> writable_line = WritableCopy(command_line);
+  // In the console, with the patch's standard handles, as the C library's
+  // system() starts it.
+  static bool StartSuspended(const ChildLine& child, DWORD flags, StartedProcess* started) {
+    std::vector<char> writable_line = WritableCopy(child.command_line);
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, writable_line.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                        nullptr, &startup, &info)) {
+    if (!CreateProcessA(child.program.c_str(), writable_line.data(), nullptr, nullptr, TRUE, flags,
+                        nullptr, child.directory.c_str(), &startup, &info)) {
       return false;
     }
     *started = TakeOwnership(info);
@@ -196,9 +258,9 @@ InterpreterChildren& PasswordToolChildren() {
 
 // Runs the line as one of the interpreter's children and waits for its end;
 // false when it cannot be started.
-bool RunInConsoleAndWait(const std::string& command_line) {
+bool RunInConsoleAndWait(const ChildLine& child) {
   StartedProcess started;
-  if (!PasswordToolChildren().Start(command_line, &started)) return false;
+  if (!PasswordToolChildren().Start(child, &started)) return false;
   WaitForSingleObject(started.process.get(), INFINITE);
   PasswordToolChildren().Forget();
   return true;
@@ -222,13 +284,20 @@ class Win32Processes : public Processes {
     return static_cast<uint32_t>(exit_code);
   }
 
-  // The interpreter named by COMSPEC, or cmd.exe when COMSPEC is unset or
-  // names nothing that starts.
+  // The interpreter COMSPEC names by an absolute path, else the system's; in
+  // a private directory, as the hidden children, so that the tools it looks
+  // for by name come from PATH.
   void RunCommandInterpreter(const std::string& line) override {
-    const std::string arguments = " /c " + line;
     const std::optional<std::string> comspec = EnvironmentVariable("COMSPEC");
-    if (comspec && RunInConsoleAndWait("\"" + *comspec + "\"" + arguments)) return;
-    RunInConsoleAndWait("cmd.exe" + arguments);
+    const std::optional<std::string> interpreter =
+        comspec && IsAbsolutePath(*comspec) && IsExistingFile(*comspec)
+            ? comspec
+            : SystemCommandInterpreter();
+    const std::optional<std::string> temporary = TemporaryDirectory();
+    if (!interpreter || !temporary) return;
+    const win32::ScopedPrivateDirectory directory(*temporary);
+    if (directory.error() != 0) return;
+    RunInConsoleAndWait({*interpreter, "\"" + *interpreter + "\" /c " + line, directory.path()});
   }
 
   void EndCommandInterpreters() override { PasswordToolChildren().EndAll(); }

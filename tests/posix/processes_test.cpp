@@ -391,15 +391,19 @@ TEST_F(ProcessesTest, ChildInheritsNoOpenFileOfOurs) {
   }
 }
 
-TEST_F(ProcessesTest, CommandInterpreterLineRunsInTheCurrentDirectory) {
+// The password tool's line runs in the private directory: a program planted
+// in our current directory is never taken, and its relative files land there.
+TEST_F(ProcessesTest, CommandInterpreterLineNeverTakesAProgramFromTheCurrentDirectory) {
   ScratchDirectory current;
-  fs::create_directory(current.path() / "out");
+  WriteBytes(current.path() / "hostname", "#!/bin/sh\ntouch PLANTED\n");
+  fs::permissions(current.path() / "hostname", fs::perms::owner_all);
   ScopedCurrentDirectory in_current(current.path());
 
-  platform::SystemProcesses().RunCommandInterpreter("echo hi > \"out\\host.txt\"");
+  platform::SystemProcesses().RunCommandInterpreter("hostname > host.txt");
 
-  EXPECT_EQ(ReadBytes(current.path() / "out" / "host.txt"), "hi\n");
-  EXPECT_FALSE(fs::exists(temporary_.path() / "out"));
+  EXPECT_FALSE(fs::exists(current.path() / "PLANTED"));
+  EXPECT_FALSE(fs::exists(current.path() / "host.txt"));
+  EXPECT_NE(ReadBytes(temporary_.path() / "host.txt"), "");
 }
 
 }  // namespace

@@ -125,17 +125,21 @@ class CommandInterpreterTest : public ::testing::Test {
   test::ScopedCurrentDirectory current_{scratch_.Path()};
 };
 
-// The interpreter COMSPEC names, cmd when it is unset or names no program.
-TEST_F(CommandInterpreterTest, RunsTheLineInTheCurrentDirectory) {
+// The interpreter COMSPEC names by an absolute path, else the system's cmd,
+// in a private directory: a relative redirection lands there, not here.
+TEST_F(CommandInterpreterTest, RunsTheLineInAPrivateDirectory) {
   const std::optional<std::string> comspecs[] = {test::ScopedEnvironmentVariable::Get("COMSPEC"),
-                                                 std::nullopt,
+                                                 std::nullopt, std::string("cmd.exe"),
                                                  std::string("C:\\qlx\\no such\\interpreter.exe")};
   for (const std::optional<std::string>& comspec : comspecs) {
     const test::ScopedEnvironmentVariable variable("COMSPEC", comspec);
     DeleteFileA(scratch_.File("out.txt").c_str());
-    SystemProcesses().RunCommandInterpreter("echo hello> out.txt");
-    EXPECT_EQ(test::ReadBinaryFile(scratch_.File("out.txt")), "hello\r\n")
-        << comspec.value_or("COMSPEC unset");
+    SystemProcesses().RunCommandInterpreter("cd > \"" + scratch_.File("out.txt") +
+                                            "\"& echo x> rel.txt");
+    const std::string directory = Trimmed(test::ReadBinaryFile(scratch_.File("out.txt")));
+    EXPECT_EQ(directory.rfind(test::TemporaryDirectory() + "qlxpatch-", 0), 0u)
+        << comspec.value_or("COMSPEC unset") << ": " << directory;
+    EXPECT_FALSE(test::FileExists(scratch_.File("rel.txt")));
   }
 }
 

@@ -12,7 +12,7 @@ import os
 import re
 import sys
 import unittest
-from pathlib import Path
+from pathlib import Path, PureWindowsPath
 
 sys.path.insert(0, str(Path(__file__).parent))
 sys.path.insert(0, str(Path(__file__).parent.parent / "e2e"))
@@ -478,3 +478,44 @@ def _side_by_side(left, right):
         a, b = left[i1:i2], right[j1:j2]
         for k in range(max(len(a), len(b))):
             yield (a[k] if k < len(a) else None, b[k] if k < len(b) else None, "X")
+
+
+class PlantedPrograms(WinePatchTestCase):
+    """An administrator runs the patch from a folder that other users may
+    write to: programs planted in the exe's folder or the current directory
+    under the names the patch runs are never started, whatever COMSPEC says,
+    while the real tools are."""
+
+    PLANTED = ("cmd", "hostname", "zqpassword", "zqtool")
+    ENVIRONMENTS = (r"HKCU\Environment",
+                    r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment")
+
+    def set_comspec(self, value):
+        for key in self.ENVIRONMENTS:
+            self.prefix.tool("reg", "delete", key, "/v", "COMSPEC", "/f")
+        if value is not None:
+            self.prefix.check("reg", "add", self.ENVIRONMENTS[0], "/v", "COMSPEC", "/d", value,
+                              "/f")
+
+    def test_programs_planted_beside_the_exe_or_in_the_current_directory_never_run(self):
+        self.host.db_type = "Oracle"
+        exe = r"C:\PatchProgram\qlxpatch.exe"
+        planted_in = (str(PureWindowsPath(exe).parent), self.host.work_dir)
+        self.host.lay_out()
+        self.host.write(exe, Path(PATCH).read_bytes())
+        for directory in planted_in:
+            for name in self.PLANTED:
+                self.host.write(rf"{directory}\{name}.exe", self.host.fake_tool.read_bytes())
+        comspecs = (None, "cmd.exe", r"C:\windows\system32\cmd.exe")
+        for runs, comspec in enumerate(comspecs, start=1):
+            with self.subTest(comspec=comspec):
+                self.set_comspec(comspec)
+                self.assertEqual(self.host.run_again(exe).returncode, 0)
+                started = [str(p) for d in planted_in
+                           for p in self.prefix.unix_path(d).glob("*.calls")]
+                self.assertEqual(started, [])
+                self.assertEqual(len(self.host.tool_calls("zqpassword")), 2 * runs)
+                self.assertEqual(len(self.host.tool_calls("zqtool")), 2 * runs)
+        self.assertLog((SUCCESSFUL_RUN.replace("Starting updation", ORACLE_PARAMETERS
+                                               + "Starting updation")) * len(comspecs))
+        self.assertAddOnDirectory(["qlxdatabase.props", "Query_Timeout.txt"])
