@@ -11,9 +11,9 @@
 #include "database/password_files.h"
 #include "driver/patch_log.h"
 #include "platform/files.h"
+#include "platform/interruption.h"
 #include "platform/platform.h"
 #include "platform/processes.h"
-#include "platform/run_state.h"
 #include "platform/text.h"
 
 namespace qlx {
@@ -35,9 +35,10 @@ class OutputFiles {
   void Add(const std::string& path) {
     if (std::find(paths_.begin(), paths_.end(), path) == paths_.end()) paths_.push_back(path);
   }
+  // An interruption ends the retries: the clean-up that follows deletes
+  // the file again.
   static void Remove(const std::string& path) {
-    const platform::ActionInFlight removing(platform::ThisRunState());
-    RemovePasswordFile(path, std::chrono::steady_clock::now() + kRemoveBound);
+    RemovePasswordFile(path, std::chrono::steady_clock::now() + kRemoveBound, true);
   }
 
  private:
@@ -73,13 +74,12 @@ bool SafeInCommandLine(const std::string& text) {
 
 // Runs the tool's line with its output redirected into the file, which the
 // program creates itself first, and reads what the tool wrote (as
-// ReadWithoutWhiteSpace). The three are one action of the run: an
-// interruption finds them done, or ends the tool and waits for them.
+// ReadWithoutWhiteSpace). An interruption ends the tool and leaves the step.
 bool RunAndRead(const std::string& line, const std::string& output, bool first_line_only,
                 std::string* text) {
-  const platform::ActionInFlight running(platform::ThisRunState());
   if (!PreparePasswordFile(output)) return false;
   platform::Current().processes->RunCommandInterpreter(line);
+  platform::ThrowIfInterrupted();
   return ReadWithoutWhiteSpace(output, first_line_only, text);
 }
 

@@ -5,6 +5,7 @@
 #include "config/host_paths.h"
 #include "driver/patch_log.h"
 #include "platform/files.h"
+#include "platform/interruption.h"
 #include "platform/platform.h"
 #include "platform/windows_codes.h"
 
@@ -23,8 +24,18 @@ bool Removed(const std::string& path) {
   return removed || AlreadyGone(removed.error());
 }
 
-// Opening for writing cuts the file to nothing.
-void Truncate(const std::string& path) { platform::Current().files->Open(path, "w"); }
+std::string Outcome(const platform::Result<>& result, const char* done, const char* refused) {
+  return result ? done : std::string(refused) + ", error " + std::to_string(result.error());
+}
+
+void GiveUp(const std::string& path) {
+  const platform::Result<> emptied = platform::Current().files->Empty(path);
+  const platform::Result<> scheduled = platform::Current().files->RemoveAtReboot(path);
+  LogModuleMessage(
+      "QLXPatch",
+      path + " could not be deleted (" + Outcome(emptied, "emptied", "not emptied") + "; " +
+          Outcome(scheduled, "deletion at restart scheduled", "deletion at restart refused") + ")");
+}
 
 }  // namespace
 
@@ -37,15 +48,15 @@ bool PreparePasswordFile(const std::string& path) {
   return Removed(path) && platform::Current().files->CreateNew(path);
 }
 
-void RemovePasswordFile(const std::string& path, std::chrono::steady_clock::time_point deadline) {
+void RemovePasswordFile(const std::string& path, std::chrono::steady_clock::time_point deadline,
+                        bool interruptible) {
   while (!Removed(path)) {
-    if (std::chrono::steady_clock::now() + kRemoveRetryPause > deadline) {
-      Truncate(path);
-      platform::Current().files->RemoveAtReboot(path);
-      LogModuleMessage("QLXPatch", path + " could not be deleted");
+    if (std::chrono::steady_clock::now() + kRemoveRetryPause > deadline) return GiveUp(path);
+    if (!interruptible) {
+      std::this_thread::sleep_for(kRemoveRetryPause);
+    } else if (platform::WaitForInterruptions(kRemoveRetryPause)) {
       return;
     }
-    std::this_thread::sleep_for(kRemoveRetryPause);
   }
 }
 

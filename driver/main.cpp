@@ -4,10 +4,10 @@
 
 // The patch takes no arguments; anything on the command line is ignored.
 int main() {
-  // First, before any thread exists: an interruption restores the service.
-  qlx::platform::HandleInterruptions([](const char* what, bool console_closing) {
-    return qlx::ThisRun().Interrupt(
-        what, console_closing ? qlx::kClosedConsoleBounds : qlx::kInterruptionBounds);
+  // First, before any thread exists.
+  qlx::platform::HandleInterruptions([](const char* what, bool session_ending) {
+    qlx::ThisRun().OnInterruption(what, session_ending);
   });
-  return qlx::RunPatch();
+  if (qlx::RunPatch() != 0) qlx::platform::EndAsInterrupted();
+  return 0;
 }

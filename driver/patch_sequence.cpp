@@ -6,7 +6,7 @@
 #include "driver/patch_log.h"
 #include "driver/run_control.h"
 #include "host/service_control.h"
-#include "host/tool_registration.h"
+#include "platform/interruption.h"
 
 namespace qlx {
 namespace {
@@ -23,55 +23,62 @@ const char* const kStatements[] = {
     "Hyper_Threading_Support)\tVALUES ('TX520A1', 'TX520A1x', 2 , 1)",
 };
 
-bool UpdateVersion() {
+bool UpdateVersionValues() {
   const RegistryRoot root = RegistryRoot::kLocalMachine;
   return UpdateRegistryValue(root, kAddOnKey, "Build", kNewVersion) &&
          UpdateRegistryValue(root, kAddOnKey, "Version", kNewVersion) &&
-         UpdateRegistryValue(root, kUninstallKey, "DisplayVersion", kNewVersion) &&
-         RefreshToolRegistration();
+         UpdateRegistryValue(root, kUninstallKey, "DisplayVersion", kNewVersion);
 }
 
 void UpdateDatabaseAndVersion(RunControl& run, KTRDatabaseInterface& session) {
   LogText("Starting updation...\n");
   for (const char* statement : kStatements) {
-    run.Act([&] {
-      LogText(OutcomeWord(
-          Guarded(kPatchModule, "ExecuteQuery", [&] { return session.ExecuteQuery(statement); })));
-    });
+    run.Check();
+    LogText(OutcomeWord(
+        Guarded(kPatchModule, "ExecuteQuery", [&] { return session.ExecuteQuery(statement); })));
   }
-  run.Act([&] {
-    Guarded(kPatchModule, "CloseConnection", [&session] { return session.CloseConnection(); });
-  });
-  run.Act([] {
-    LogText("Updating QLX version...");
-    LogText(OutcomeWord(Guarded(kPatchModule, "UpdateVersion", UpdateVersion)));
-  });
+  run.Check();
+  Guarded(kPatchModule, "CloseConnection", [&session] { return session.CloseConnection(); });
+  run.Check();
+  LogText("Updating QLX version...");
+  LogText(OutcomeWord(Guarded(kPatchModule, "UpdateVersion",
+                              [&run] { return UpdateVersionValues() && run.RefreshTools(); })));
+}
+
+void RunSequence(RunControl& run) {
+  run.Check();
+  LogText("Updating QLX database...\n");
+  run.StopService();
+
+  KTRDatabaseInterface session;
+  run.Check();
+  const bool opened = Guarded("KTRDatabaseInterface", "OpenGlobalConnection",
+                              [&session] { return session.OpenGlobalConnection(); });
+  run.Check();
+  if (opened) {
+    UpdateDatabaseAndVersion(run, session);
+  } else {
+    LogText("Failed to open database connection\n");
+  }
+  run.Check();
+  run.StartService();
 }
 
 }  // namespace
 
 int RunPatch(RunControl& run) {
   run.Begin();
-  LogText("Updating QLX database...\n");
-  run.StopService();
-
-  KTRDatabaseInterface session;
-  const bool opened = run.Act([&session] {
-    return Guarded("KTRDatabaseInterface", "OpenGlobalConnection",
-                   [&session] { return session.OpenGlobalConnection(); });
-  });
-  if (opened) {
-    UpdateDatabaseAndVersion(run, session);
-  } else {
-    LogText("Failed to open database connection\n");
+  try {
+    RunSequence(run);
+    // From here on an interruption does nothing.
+    if (run.Finish()) {
+      LogText("QLX database updation completed\n\n");
+      return 0;
+    }
+  } catch (const platform::RunInterrupted&) {
+    // Cleaned up below, once the step's own objects are gone.
   }
-
-  run.StartService(kStopPendingLimit);
-  LogText("QLX database updation completed\n\n");
-  // From here on an interruption does nothing; one that came before ends the
-  // process here.
-  run.Finish();
-  return 0;
+  return run.EndInterrupted();
 }
 
 int RunPatch() { return RunPatch(ThisRun()); }

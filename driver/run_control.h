@@ -1,95 +1,91 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 
 #include "host/service_control.h"
-#include "platform/run_state.h"
 
 namespace qlx {
 
-// How long an interruption waits: for the action in flight and the deletes
-// of the password files, and for a stop still under way before it asks for
-// the start.
-struct InterruptionBounds {
-  std::chrono::milliseconds actions;
+// Every time an interruption may take, in one place.
+//
+// A Ctrl+C, a Ctrl+Break or a signal leaves the clean-up the time it needs:
+// each password file's delete is retried for 1 s, and the start waits for a
+// stop still pending as long as the sequence's own start does (30 s).
+//
+// A session that ends (a closed console, logoff, shutdown) ends the process
+// 5 s after Windows tells it (the time-outs of a console's close and of
+// WM_ENDSESSION):
+//   1.5 s  for the program's thread to claim the clean-up (its waits end at
+//          once; a database call it cannot leave does not), else the
+//          handler claims it;
+//   0.5 s  the deletes of the password files;
+//   2.0 s  the start, retried while the stop is still pending;
+//   -----
+//   4.0 s, a second below Windows' limit.
+struct CleanUpBudget {
+  std::chrono::milliseconds deletes;
   std::chrono::milliseconds stop_pending;
 };
+constexpr CleanUpBudget kInterruptedBudget{std::chrono::seconds(1), kStopPendingLimit};
+constexpr CleanUpBudget kSessionEndBudget{std::chrono::milliseconds(500), std::chrono::seconds(2)};
+constexpr std::chrono::milliseconds kProgramThreadShare{1500};
+constexpr std::chrono::milliseconds kSessionEndTotal{4000};
 
-// Ctrl+C, Ctrl+Break, SIGINT, SIGTERM and SIGHUP leave the handler all the
-// time it needs: a stop under way is waited for as long as the sequence's own
-// start waits for it.
-constexpr InterruptionBounds kInterruptionBounds{std::chrono::seconds(5), kStopPendingLimit};
+// What RunPatch gives for a run that ended interrupted: the exit code of a
+// process a Ctrl+C ended (STATUS_CONTROL_C_EXIT).
+constexpr int kInterruptedStatus = static_cast<int>(0xC000013AU);
 
-// Windows ends a process whose console is closing after about 5 seconds.
-constexpr InterruptionBounds kClosedConsoleBounds{std::chrono::seconds(1), std::chrono::seconds(2)};
-
-// The policy of a run over its state (platform/run_state.h): the service
-// requests of the sequence, and what an interruption does.
+// The run's service requests and its clean-up after an interruption. The
+// program's thread runs the sequence, checks between its steps and, once the
+// run is interrupted, cleans up: it ends a log line left open with "Failed",
+// logs the interruption on a line of its own, deletes the password files and
+// starts the service if this run stopped it. The handler only marks the run
+// interrupted and wakes the program's thread, except when the session ends:
+// then it gives the program's thread its share of the budget and, should that
+// be stuck in a call it cannot leave, cleans up itself. Whoever claims the log
+// first cleans up (ClaimLogForCleanUp), and nothing else writes the log after.
+// Atomics only, so that a handler may use it while the process ends.
 class RunControl {
  public:
-  explicit RunControl(platform::RunState& state = platform::ThisRunState()) : state_(state) {}
-
-  // A fresh run: nothing asked of the service yet.
+  // A fresh run (tests run several in one process).
   void Begin();
 
-  // Runs one step of the sequence, with its log entries, as an action in
-  // flight; once the run is interrupted the step is not begun.
-  template <typename Step>
-  auto Act(Step step) {
-    const platform::ActionInFlight in_flight(state_);
-    return step();
-  }
+  // Between steps: leaves the sequence once the run is interrupted.
+  static void Check();
 
   // Asks for the service to be stopped, logging "Stopping QLX service..." and
   // the outcome.
   void StopService();
-  // Asks for the service to be started, logging "Starting QLX service..."
-  // and the outcome, unless that was asked for already in this run.
-  void StartService(std::chrono::milliseconds stop_pending_limit);
+  // Asks for the service to be started, logging "Starting QLX service..." and
+  // the outcome.
+  void StartService(std::chrono::milliseconds stop_pending_limit = kStopPendingLimit);
 
-  // The end of the run's sequence: after it an interruption does nothing.
-  void Finish() { state_.Finish(); }
+  // Runs the tool registration as one unit: an interruption that comes
+  // during it is taken after it, unless a second one abandons it.
+  bool RefreshTools();
 
-  // The interruption, on its own thread: marks the run interrupted, ends the
-  // password tool, waits within its bounds for the action in flight, logs
-  // "QLXPatch - Run interrupted (<what>)", deletes the password files and
-  // starts the service if this run stopped it and no start has been done. A
-  // later one with tighter bounds (a console closing meanwhile) takes over.
-  // True when the run ends as interrupted; false, having done nothing, when
-  // it had already finished. Nothing escapes it.
-  bool Interrupt(const char* what, const InterruptionBounds& bounds) noexcept;
+  // The end of the sequence: false when an interruption came first.
+  static bool Finish();
+
+  // The program's thread, once the run is interrupted: cleans up, or waits
+  // for the handler that does; gives kInterruptedStatus.
+  int EndInterrupted();
+
+  // The handler. Nothing escapes it.
+  void OnInterruption(const char* what, bool session_ending) noexcept;
 
  private:
-  using Clock = platform::RunState::Clock;
-  // Who holds the start: nobody, one waiting for a stop under way, one whose
-  // request is under way, or it is done.
-  enum class Start { kNone, kWaiting, kRequested, kDone };
+  // The clean-up, if this thread is the first to claim it.
+  void CleanUp(const CleanUpBudget& budget);
+  void RemovePasswordFiles(std::chrono::milliseconds budget);
 
-  void HandleInterruption(const char* what, const InterruptionBounds& bounds);
-  void TakeOver(const InterruptionBounds& bounds);
-  void RemovePasswordFiles();
-  // The start as the interruption makes it: waits for one already requested,
-  // else takes it over from the sequence still waiting (from anyone when
-  // `take_over`), or makes it.
-  void RestoreService(std::chrono::milliseconds stop_pending_limit, bool take_over);
-  // Asks for the start on behalf of `owner`, which holds it waiting.
-  void RequestStart(const void* owner, std::chrono::milliseconds stop_pending_limit);
-  // Right before the request: true when `owner` still holds the start.
-  bool ClaimStart(const void* owner);
-
-  platform::RunState& state_;
-  bool stop_asked_ = false;
-  Start start_ = Start::kNone;
-  const void* start_owner_ = nullptr;
-  // Who logged "Starting QLX service..." last: a handler that takes over
-  // another handler's start completes that line instead of repeating it.
-  const void* start_announced_by_ = nullptr;
-  // The interruption under way has logged and deleted, and has ended.
-  bool cleaned_up_ = false;
-  bool handled_ = false;
-  Clock::time_point actions_deadline_{};
-  // The bounds of the interruption under way.
-  InterruptionBounds handling_bounds_ = kInterruptionBounds;
+  // Set right before the stop request, and kept when it succeeds: a handler
+  // cleaning up meanwhile starts the service again.
+  std::atomic<bool> service_to_start_{false};
+  // The tool registration was cut short: the tools may be unregistered.
+  std::atomic<bool> tools_at_risk_{false};
+  std::atomic<bool> cleaned_up_{false};
 };
 
 // The run of this process.

@@ -6,6 +6,7 @@
 #include "driver/patch_log.h"
 #include "platform/platform.h"
 #include "platform/services.h"
+#include "platform/windows_codes.h"
 
 namespace qlx {
 
@@ -45,12 +46,21 @@ uint32_t ServiceStart(const std::string& service_name) {
 }
 
 uint32_t ServiceStartWaitingAtMost(const std::string& service_name,
-                                   std::chrono::milliseconds stop_pending_limit,
-                                   const std::function<bool()>& claim) {
+                                   std::chrono::milliseconds stop_pending_limit) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + stop_pending_limit;
   return RequestServiceChange(service_name, "ServiceStart", [&](platform::Service& service) {
     service.WaitWhileStopPending(stop_pending_limit);
-    if (claim && !claim()) return platform::Result<>();
-    return service.Start();
+    platform::Result<> started = service.Start();
+    // A stop that the service had not begun when the state was read is under
+    // way now: it is waited for and the start asked again, within the limit.
+    while (!started && started.error() == platform::kErrorServiceAlreadyRunning &&
+           service.StopPending() && Clock::now() < deadline) {
+      service.WaitWhileStopPending(
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+      started = service.Start();
+    }
+    return started;
   });
 }
 

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace qlx {
@@ -22,11 +21,9 @@ uint32_t ServiceStop(const std::string& service_name);
 // finish (for at most 30 seconds): 0, or the logged Windows error code.
 uint32_t ServiceStart(const std::string& service_name);
 
-// ServiceStart letting a stop still under way finish for at most the limit.
-// Right before the request itself, `claim` is asked whether it is still this
-// caller's to make; when it says no, nothing is requested and 0 comes back.
+// ServiceStart letting a stop still under way finish for at most the limit;
+// a start refused because the stop has only now begun is asked again.
 uint32_t ServiceStartWaitingAtMost(const std::string& service_name,
-                                   std::chrono::milliseconds stop_pending_limit,
-                                   const std::function<bool()>& claim = nullptr);
+                                   std::chrono::milliseconds stop_pending_limit);
 
 }  // namespace qlx

@@ -7,7 +7,6 @@
 #include "host/program_runner.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "platform/run_state.h"
 
 namespace qlx {
 namespace {
@@ -27,19 +26,14 @@ bool RefreshToolRegistration() {
   const std::string host_directory = HostDirectory();
   if (ExecuteProgram(ZqtoolCommand("-r", host_directory)) != 0) return false;
 
-  bool copied = false;
-  {
-    const platform::ActionInFlight copying(platform::ThisRunState());
-    const platform::Result<> copy =
-        platform::Current().files->CopyReplacing(kNewToolFile, host_directory + kInstalledToolFile);
-    if (!copy) LogSystemError("RefreshToolRegistration", copy.error());
-    copied = static_cast<bool>(copy);
-  }
+  const platform::Result<> copy =
+      platform::Current().files->CopyReplacing(kNewToolFile, host_directory + kInstalledToolFile);
+  if (!copy) LogSystemError("RefreshToolRegistration", copy.error());
 
   // The definitions are added again even when the copy failed, so the tools
   // are never left unregistered.
   const bool added = ExecuteProgram(ZqtoolCommand("-a", host_directory)) == 0;
-  return added && copied;
+  return added && copy;
 }
 
 }  // namespace qlx

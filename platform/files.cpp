@@ -44,6 +44,7 @@ class StdioFiles : public Files {
   }
   Result<> CreateNew(const std::string& path) override { return CreateNewFile(path); }
   Result<> RemoveAtReboot(const std::string& path) override { return RemoveFileAtReboot(path); }
+  Result<> Empty(const std::string& path) override { return EmptyFile(path); }
 };
 
 }  // namespace

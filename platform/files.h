@@ -50,6 +50,9 @@ class Files {
   virtual Result<> CreateNew(const std::string& path) = 0;
   // Has the file deleted when the system next starts.
   virtual Result<> RemoveAtReboot(const std::string& path) = 0;
+  // Cuts the file to nothing; fails for a link (never followed), a directory
+  // or a missing file.
+  virtual Result<> Empty(const std::string& path) = 0;
 };
 
 Files& SystemFiles();
@@ -72,6 +75,7 @@ Result<> RemoveFile(const std::string& path);
 Result<> CopyFileReplacing(const std::string& from, const std::string& to);
 Result<> CreateNewFile(const std::string& path);
 Result<> RemoveFileAtReboot(const std::string& path);
+Result<> EmptyFile(const std::string& path);
 // File::Append on a stream opened for appending.
 bool AppendWhole(std::FILE* stream, const std::string& text);
 

@@ -18,6 +18,8 @@ class Service {
   // Returns once the service no longer reports a stop in progress, or when the
   // limit has passed.
   virtual void WaitWhileStopPending(std::chrono::milliseconds limit) = 0;
+  // True while the service reports a stop in progress.
+  virtual bool StopPending() = 0;
 };
 
 // An open handle to the local service control manager (all access).

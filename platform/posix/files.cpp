@@ -220,10 +220,23 @@ Result<> CreateNewFile(const std::string& path) {
 // has already been cut to nothing.
 Result<> RemoveFileAtReboot(const std::string&) { return Failure{kErrorNotSupported}; }
 
+Result<> EmptyFile(const std::string& path) {
+  const Result<std::string> native_path = NativePath(path);
+  if (!native_path) return Failure{native_path.error()};
+  int error = 0;
+  const posix::UniqueFd file = posix::OpenRegularFile(*native_path, O_WRONLY | O_NOFOLLOW, &error);
+  if (!file)
+    return Failure{error == ELOOP ? kErrorAccessDenied : WindowsErrorForPath(error, *native_path)};
+  if (::ftruncate(file.get(), 0) != 0) return Failure{posix::WindowsErrorFromErrno(errno)};
+  return {};
+}
+
 bool AppendWhole(std::FILE* stream, const std::string& text) {
   if (std::fflush(stream) != 0) return false;
   const int fd = ::fileno(stream);
-  // The size from the file itself, not the stream's position.
+  // Every writer of ours holds the lock across its entry, so the size read
+  // here is where this entry goes, and a cut-back removes only its bytes.
+  const posix::FileLock locked(fd);
   struct stat before {};
   if (::fstat(fd, &before) != 0) return false;
   ssize_t written = -1;

@@ -1,6 +1,7 @@
 #include "platform/posix/posix_io.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,6 +128,13 @@ Result<std::string> ReadWholeFile(const std::string& path) {
   return contents;
 }
 
+FileLock::FileLock(int fd) : fd_(fd) {
+  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+FileLock::~FileLock() { ::flock(fd_, LOCK_UN); }
+
 int WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t written = ::write(fd, data, size);
@@ -155,6 +163,11 @@ int ReplaceFile(const std::string& path, const ReplaceOptions& options,
   }
   if (::rename(temporary.path().c_str(), target.c_str()) != 0) return errno;
   temporary.Keep();
+  // The rename itself is on disk only once its directory is. The new file is
+  // in place by now, so a directory that cannot be synced fails nothing.
+  const UniqueFd directory(
+      ::open(ParentDirectory(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory) ::fsync(directory.get());
   return 0;
 }
 

@@ -38,6 +38,19 @@ int ReadToEnd(int fd, const ChunkSink& take);
 // is no regular file gives access denied, as a directory does on Windows).
 Result<std::string> ReadWholeFile(const std::string& path);
 
+// Holds an exclusive advisory lock (flock) on the open file for its scope,
+// waiting for it; every writer of ours that takes it goes in turn.
+class FileLock {
+ public:
+  explicit FileLock(int fd);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int fd_;
+};
+
 // Writes all bytes; 0 or the errno of the failed write.
 int WriteAll(int fd, const char* data, std::size_t size);
 

@@ -9,18 +9,22 @@
 // directly. The program's texts are Windows-1252: a line becomes UTF-8 before
 // anything reads it, so the values of variables are not converted twice.
 //
-// Hidden children work in a directory nobody else may write to (a shared
-// /tmp would let anyone plant a program that is looked for there first):
+// Every child works in a directory nobody else may write to (a shared /tmp,
+// or our current directory, could hold a program that is looked for there
+// first):
 // $TMPDIR when it is private, else qlxpatch-<uid> inside it or inside /tmp
 // (private_directory.h). It is opened once, checked, and the child enters it
 // through that descriptor, as the lookups and redirections use it.
 //
 // Children get the standard streams and nothing else of ours. A child killed
-// by a signal ends with 128 + the signal's number, as shells report it.
+// by a signal ends with 128 + the signal's number, as shells report it. Each
+// leads a process group of its own, which giving up its wait ends whole.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,14 +34,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "platform/interruption.h"
 #include "platform/posix/command_interpreter.h"
 #include "platform/posix/drives.h"
+#include "platform/posix/interruption.h"
 #include "platform/posix/posix_io.h"
 #include "platform/posix/private_directory.h"
 #include "platform/posix/text_encoding.h"
@@ -45,7 +50,6 @@
 #include "platform/posix/windows_command_line.h"
 #include "platform/posix/windows_errors.h"
 #include "platform/processes.h"
-#include "platform/run_state.h"
 #include "platform/system_messages.h"
 #include "platform/text.h"
 
@@ -232,47 +236,21 @@ Result<uint32_t> WaitForExit(pid_t child) {
   return ExitCodeOf(status);
 }
 
-// The command interpreter's children (the password tool): each in a process
-// group of its own, which an interruption ends as a whole. Once the run is
-// interrupted, no further one is started.
-class InterpreterChildren {
- public:
-  // Spawn() unless the run was interrupted (then ECANCELED).
-  int Start(const ChildStart& start, pid_t* child) {
-    const std::lock_guard<std::mutex> held(mutex_);
-    if (ThisRunState().interrupted()) return ECANCELED;
-    const int error = Spawn(start, child);
-    if (error == 0) group_ = *child;
-    return error;
+// Waits for the child's end. An interruption that comes meanwhile asks
+// `give_up`, and a yes ends the child's process group (every child leads one
+// of its own). Without a pidfd (a kernel older than 5.3) the wait is a plain
+// one.
+Result<uint32_t> WaitForChild(pid_t child, const GiveUp& give_up) {
+  const UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
+  while (process) {
+    pollfd waits[] = {{process.get(), POLLIN, 0}, {posix::InterruptionFd(), POLLIN, 0}};
+    if (::poll(waits, 2, -1) < 0 && errno != EINTR) break;
+    if (waits[0].revents != 0) break;
+    if (waits[1].revents == 0) continue;
+    posix::DrainInterruptions();
+    if (give_up && give_up()) ::kill(-child, SIGKILL);
   }
-
-  // Waits for the child's end; its group is forgotten before the child is
-  // reaped, so that the group's number cannot have gone to another meanwhile.
-  Result<uint32_t> WaitForExit(pid_t child) {
-    siginfo_t info = {};
-    while (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT) < 0 &&
-           errno == EINTR) {
-    }
-    {
-      const std::lock_guard<std::mutex> held(mutex_);
-      group_ = 0;
-    }
-    return platform::WaitForExit(child);
-  }
-
-  void EndAll() {
-    const std::lock_guard<std::mutex> held(mutex_);
-    if (group_ > 0) ::kill(-group_, SIGKILL);
-  }
-
- private:
-  std::mutex mutex_;
-  pid_t group_ = 0;
-};
-
-InterpreterChildren& PasswordToolChildren() {
-  static InterpreterChildren children;
-  return children;
+  return WaitForExit(child);
 }
 
 // --- plain command lines ------------------------------------------------------
@@ -286,7 +264,8 @@ std::string ProgramPath(const std::string& program) {
   return error ? program : (current / program).string();
 }
 
-Result<uint32_t> RunProgram(const std::string& command_line, const WorkingDirectory& directory) {
+Result<uint32_t> RunProgram(const std::string& command_line, const WorkingDirectory& directory,
+                            const GiveUp& give_up) {
   const std::vector<std::string> arguments = posix::SplitWindowsCommandLine(command_line);
   if (arguments.empty()) return Failure{kErrorFileNotFound};
   const ChildStart start{
@@ -296,7 +275,7 @@ Result<uint32_t> RunProgram(const std::string& command_line, const WorkingDirect
   if (const int error = Spawn(start, &child)) {
     return Failure{posix::WindowsErrorFromErrno(error)};
   }
-  return WaitForExit(child);
+  return WaitForChild(child, give_up);
 }
 
 // --- the command interpreter --------------------------------------------------
@@ -461,17 +440,11 @@ Result<> Redirect(const Redirection& redirection, const WorkingDirectory& direct
   return {};
 }
 
-Result<uint32_t> SpawnFailed(int error, const std::string& name, const ChildHandles& handles) {
-  const uint32_t code = posix::WindowsErrorFromErrno(error);
-  return Complain(handles.Current(kStandardError), MessageFor(code, name), code);
-}
-
-// Carries out a request as cmd /c does in `directory`. A hidden run (the
-// program runner's) makes it the child's working directory; otherwise the
-// child is one of the command interpreter's, which an interruption ends. The
-// result is the interpreter's: the program's exit code, or its own.
+// Carries out a request as cmd /c does in `directory`, the child's working
+// directory. The result is the interpreter's: the program's exit code, or its
+// own.
 Result<uint32_t> RunRequest(const std::string& request, const WorkingDirectory& directory,
-                            bool hidden) {
+                            const GiveUp& give_up) {
   const posix::InterpretedCommand command =
       posix::InterpretRequest(request, EnvironmentValue, posix::MappedDriveArgument);
   if (!command.refusal.empty()) {
@@ -498,46 +471,45 @@ Result<uint32_t> RunRequest(const std::string& request, const WorkingDirectory& 
   const ChildStart start{*program, arguments, &directory, &handles, false, true};
   const ScopedDefaultChildSignal child_signal;
   pid_t child = 0;
-  if (hidden) {
-    if (const int error = Spawn(start, &child)) return SpawnFailed(error, name, handles);
-    return WaitForExit(child);
+  if (const int error = Spawn(start, &child)) {
+    const uint32_t code = posix::WindowsErrorFromErrno(error);
+    return Complain(handles.Current(kStandardError), MessageFor(code, name), code);
   }
-  InterpreterChildren& children = PasswordToolChildren();
-  if (const int error = children.Start(start, &child)) {
-    if (error == ECANCELED) return kInterpreterFailure;
-    return SpawnFailed(error, name, handles);
-  }
-  return children.WaitForExit(child);
+  return WaitForChild(child, give_up);
 }
 
 // --- where the children run -----------------------------------------------------
 
 constexpr char kSystemTemporaryDirectory[] = "/tmp";
 
+Result<posix::PrivateDirectory> ChildrenDirectory() {
+  return posix::ChildrenDirectory(posix::EnvironmentOr("TMPDIR", ""), kSystemTemporaryDirectory);
+}
+
 class SystemProcessRunner : public Processes {
  public:
-  Result<uint32_t> RunHidden(const std::string& command_line) override {
-    const Result<posix::PrivateDirectory> private_directory =
-        posix::ChildrenDirectory(posix::EnvironmentOr("TMPDIR", ""), kSystemTemporaryDirectory);
+  Result<uint32_t> RunHidden(const std::string& command_line, const GiveUp& give_up) override {
+    const Result<posix::PrivateDirectory> private_directory = ChildrenDirectory();
     if (!private_directory) return Failure{private_directory.error()};
     const WorkingDirectory directory{private_directory->fd.get()};
     const std::string line = posix::Utf8FromAnsi(command_line);
     if (const auto request = posix::CommandInterpreterRequest(line)) {
-      return RunRequest(*request, directory, true);
+      return RunRequest(*request, directory, give_up);
     }
-    return RunProgram(line, directory);
+    return RunProgram(line, directory, give_up);
   }
 
   // The password tool runs in the same private directory, so that the tools
-  // it names come from PATH, never from our current directory.
+  // it names come from PATH, never from our current directory; an
+  // interruption ends it at once, and none starts once the run is
+  // interrupted.
   void RunCommandInterpreter(const std::string& line) override {
-    const Result<posix::PrivateDirectory> private_directory =
-        posix::ChildrenDirectory(posix::EnvironmentOr("TMPDIR", ""), kSystemTemporaryDirectory);
+    if (Interruptions() > 0) return;
+    const Result<posix::PrivateDirectory> private_directory = ChildrenDirectory();
     if (!private_directory) return;
-    RunRequest(posix::Utf8FromAnsi(line), WorkingDirectory{private_directory->fd.get()}, false);
+    RunRequest(posix::Utf8FromAnsi(line), WorkingDirectory{private_directory->fd.get()},
+               [] { return true; });
   }
-
-  void EndCommandInterpreters() override { PasswordToolChildren().EndAll(); }
 };
 
 }  // namespace

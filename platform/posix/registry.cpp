@@ -279,15 +279,19 @@ class FileRegistry : public Registry {
   posix::RegistryView ViewOf(const std::string& file_path) {
     const std::string settings = posix::EnvironmentOr(kRegistryFileVariable, "") + '\n' +
                                  posix::EnvironmentOr(kRegistryViewVariable, "");
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (settings != view_settings_) {
-      views_.clear();
-      view_settings_ = settings;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (settings != view_settings_) {
+        views_.clear();
+        view_settings_ = settings;
+      }
+      const auto known = views_.find(file_path);
+      if (known != views_.end()) return known->second;
     }
-    const auto known = views_.find(file_path);
-    if (known != views_.end()) return known->second;
+    // The scan of the export runs without the lock.
     const posix::RegistryView view = GuessView(file_path);
-    views_.emplace(file_path, view);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (settings == view_settings_) views_.emplace(file_path, view);
     return view;
   }
 

@@ -182,7 +182,9 @@ class FileService : public Service {
     return Traced("start",
                   [this] { return ChangeState(/*running=*/true, kErrorServiceAlreadyRunning); });
   }
+  // The file knows no stop in progress.
   void WaitWhileStopPending(std::chrono::milliseconds /*limit*/) override {}
+  bool StopPending() override { return false; }
 
  private:
   // Runs the request and traces the service's state before and after it.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/private_directory.h"
 
 namespace qlx::platform {
 namespace {
@@ -53,10 +54,15 @@ Result<> CopyFileReplacing(const std::string& from, const std::string& to) {
 }
 
 Result<> CreateNewFile(const std::string& path) {
-  // CREATE_NEW fails on any name that exists, a link included, and the new
-  // file gets the default access list of its directory and account.
-  win32::UniqueKernelHandle created(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  // CREATE_NEW fails on any name that exists, a link included. The file is
+  // the user's, the Administrators' and SYSTEM's alone, whatever its
+  // directory would hand down; what later writes into it keeps that list.
+  uint32_t error = 0;
+  const win32::UniqueLocalMemory descriptor = win32::PrivateSecurityDescriptor(false, &error);
+  if (!descriptor) return Failure{error};
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+  win32::UniqueKernelHandle created(CreateFileA(path.c_str(), GENERIC_WRITE, 0, &attributes,
+                                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (created.get() == INVALID_HANDLE_VALUE) {
     created.release();
     return Failure{GetLastError()};
@@ -69,6 +75,49 @@ Result<> RemoveFileAtReboot(const std::string& path) {
   return Failure{GetLastError()};
 }
 
+Result<> EmptyFile(const std::string& path) {
+  // The link itself is opened, never what it leads to, and then refused.
+  win32::UniqueKernelHandle file(CreateFileA(
+      path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    return Failure{GetLastError()};
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.get(), &info)) return Failure{GetLastError()};
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return Failure{ERROR_ACCESS_DENIED};
+  if (!SetEndOfFile(file.get())) return Failure{GetLastError()};
+  return {};
+}
+
+namespace {
+
+// Every writer of ours locks this byte, far past any end of file, across its
+// entry: the size read then is where the entry goes, and a cut-back removes
+// only its bytes.
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
+class AppendLock {
+ public:
+  explicit AppendLock(HANDLE file) : file_(file) {
+    overlapped_.OffsetHigh = kLockOffsetHigh;
+    held_ = LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &overlapped_);
+  }
+  ~AppendLock() {
+    if (held_) UnlockFileEx(file_, 0, 1, 0, &overlapped_);
+  }
+  AppendLock(const AppendLock&) = delete;
+  AppendLock& operator=(const AppendLock&) = delete;
+
+ private:
+  HANDLE file_;
+  OVERLAPPED overlapped_{};
+  BOOL held_ = FALSE;
+};
+
+}  // namespace
+
 bool AppendWhole(std::FILE* stream, const std::string& text) {
   if (std::fflush(stream) != 0) return false;
   // The stream is in text mode; the single write below goes past it.
@@ -79,6 +128,7 @@ bool AppendWhole(std::FILE* stream, const std::string& text) {
   }
   const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
   if (file == INVALID_HANDLE_VALUE) return false;
+  const AppendLock locked(file);
   // The size from the file itself: msvcrt reports 0 right after an append open.
   LARGE_INTEGER before{};
   if (!GetFileSizeEx(file, &before)) return false;

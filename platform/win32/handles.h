@@ -13,6 +13,8 @@ using UniqueServiceHandle = UniqueHandle<ClosedBy<SC_HANDLE, &CloseServiceHandle
 // Kernel objects that a null handle marks as absent: processes, threads,
 // events.
 using UniqueKernelHandle = UniqueHandle<ClosedBy<HANDLE, &CloseHandle, nullptr, TRUE>>;
+// A window of the program's own.
+using UniqueWindow = UniqueHandle<ClosedBy<HWND, &DestroyWindow, nullptr, TRUE>>;
 // Memory the system allocated on the program's behalf with LocalAlloc, such
 // as FormatMessageA's buffer.
 using UniqueLocalMemory = UniqueHandle<ClosedBy<HLOCAL, &LocalFree>>;
@@ -23,6 +25,7 @@ struct DirectorySearchTraits {
   using Handle = HANDLE;
   static Handle Invalid() { return INVALID_HANDLE_VALUE; }
   static BOOL Close(Handle search) { return FindClose(search); }
+  static BOOL ClosedWell() { return TRUE; }
 };
 using UniqueDirectorySearch = UniqueHandle<DirectorySearchTraits>;
 

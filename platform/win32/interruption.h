@@ -4,12 +4,15 @@
 
 namespace qlx::platform::win32 {
 
-// The console control handler that HandleInterruptions installs: hands
-// Ctrl+C, Ctrl+Break and the closing console to the program's handler, then
-// returns FALSE so that the default handling ends the process, or TRUE when
-// the run had already finished. Windows runs each event on a thread of its
-// own, so a closing console may come while a Ctrl+C is still handled. Logoff
-// and shutdown never reach a console program that loads USER32.
+// Set by an interruption: a child's wait waits for it beside the child. Only
+// the program's thread resets it.
+HANDLE InterruptionEvent();
+
+// The console control handler that HandleInterruptions installs: hands the
+// event to the program's handler and returns TRUE, so that the program's
+// thread, not the default handling, ends the process. Windows runs each event
+// on a thread of its own and ends the process once a closing console's
+// handler returns.
 BOOL WINAPI ConsoleControlHandler(DWORD control_type) noexcept;
 
 }  // namespace qlx::platform::win32

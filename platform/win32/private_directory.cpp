@@ -30,9 +30,9 @@ std::optional<std::string> CurrentUserSid() {
 }
 
 // Full control for SYSTEM, the Administrators and the user, inherited by
-// everything inside; the "P" keeps the parent's entries out.
-std::string AccessList(const std::string& user_sid) {
-  const std::string rights = "(A;OICI;FA;;;";
+// everything inside a directory; the "P" keeps the parent's entries out.
+std::string AccessList(const std::string& user_sid, bool inherited) {
+  const std::string rights = inherited ? "(A;OICI;FA;;;" : "(A;;FA;;;";
   return "D:P" + rights + "SY)" + rights + "BA)" + rights + user_sid + ")";
 }
 
@@ -86,16 +86,22 @@ UniqueKernelHandle HoldDirectory(const std::string& path) {
 
 }  // namespace
 
-ScopedPrivateDirectory::ScopedPrivateDirectory(const std::string& parent) {
+UniqueLocalMemory PrivateSecurityDescriptor(bool for_directory, uint32_t* error) {
   const std::optional<std::string> user_sid = CurrentUserSid();
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!user_sid || !ConvertStringSecurityDescriptorToSecurityDescriptorA(
-                       AccessList(*user_sid).c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-    error_ = GetLastError();
-    return;
+  if (!user_sid ||
+      !ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          AccessList(*user_sid, for_directory).c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    *error = GetLastError();
+    return UniqueLocalMemory();
   }
-  const UniqueLocalMemory owned_descriptor(descriptor);
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  return UniqueLocalMemory(descriptor);
+}
+
+ScopedPrivateDirectory::ScopedPrivateDirectory(const std::string& parent) {
+  const UniqueLocalMemory descriptor = PrivateSecurityDescriptor(true, &error_);
+  if (!descriptor) return;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   const std::string stem = parent + "qlxpatch-" + std::to_string(GetCurrentProcessId()) + "-";
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string candidate = stem + std::to_string(attempt);

@@ -7,6 +7,11 @@
 
 namespace qlx::platform::win32 {
 
+// A security descriptor whose protected access list admits the current user,
+// the Administrators and SYSTEM alone, for a new directory (inherited by what
+// it holds) or file; empty, with *error set, when none can be made.
+UniqueLocalMemory PrivateSecurityDescriptor(bool for_directory, uint32_t* error);
+
 // A fresh directory for the hidden children inside the temporary directory,
 // which every user may write to when the program runs as SYSTEM: its access
 // list admits the current user, the Administrators and SYSTEM alone, and

@@ -9,15 +9,23 @@
 // other users. The interpreter is named by its absolute path (the system's
 // cmd.exe, or COMSPEC when that names an existing file by an absolute path)
 // and any other program is looked for on PATH alone.
+//
+// Every child runs in a job object that ends it and all it started when the
+// job is closed, so that giving up a wait, or the end of the process, leaves
+// none of them running. Inside a job that allows no second one (Windows 7 and
+// Server 2008 R2 under a scheduler) the child breaks away from it; where that
+// is not allowed either, it runs without a job and is ended by walking its
+// tree.
 #include "platform/processes.h"
-#include "platform/run_state.h"
+#include "platform/interruption.h"
 
 #include <cctype>
-#include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/interruption.h"
 #include "platform/win32/private_directory.h"
 // After <windows.h>, which it needs.
 #include <tlhelp32.h>
@@ -119,175 +127,166 @@ STARTUPINFOA HiddenWindowStartup() {
   return startup;
 }
 
-// Starts the command line hidden, in its own process group, in the directory
-// given. The child gets the default security of the patch's account and
-// inherits no handle.
-Result<StartedProcess> StartHidden(const std::string& command_line, const std::string& directory) {
-  const Result<std::string> program = ProgramOf(command_line);
-  if (!program) return Failure{program.error()};
-  std::vector<char> writable_line = WritableCopy(command_line);
-  STARTUPINFOA startup = HiddenWindowStartup();
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessA(program->c_str(), writable_line.data(), nullptr, nullptr, FALSE,
-                      CREATE_NEW_PROCESS_GROUP, nullptr, directory.c_str(), &startup, &info)) {
-    return Failure{GetLastError()};
-  }
-  return TakeOwnership(info);
-}
-
-// A child to start: the program by its absolute path, its whole command line
-// and the directory it works in.
+// A child to start: the program by its absolute path, its whole command line,
+// the directory it works in, and how it starts.
 struct ChildLine {
   std::string program;
   std::string command_line;
   std::string directory;
+  DWORD flags = 0;
+  bool hidden = false;  // else in the console with our standard handles
 };
 
-// Every process whose parent is `parent`, and theirs, by a snapshot of the
-// system's processes.
-void EndTreeBelow(DWORD parent) {
-  const UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return;
+// A job whose processes end when its last handle closes; null when none can
+// be made.
+UniqueKernelHandle KillingJob() {
+  UniqueKernelHandle job(CreateJobObjectA(nullptr, nullptr));
+  if (!job) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                               sizeof(limits))) {
+    job.reset();
+  }
+  return job;
+}
+
+ULONGLONG CreationTime(HANDLE process) {
+  FILETIME created{};
+  FILETIME unused[3]{};
+  if (!GetProcessTimes(process, &created, &unused[0], &unused[1], &unused[2])) return 0;
+  return (ULONGLONG{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+}
+
+// Ends every process that `parent` started, and theirs: those whose parent's
+// id is its own and that were made after it (ids are used again), each ended
+// before its own children are looked for.
+void EndChildrenOf(DWORD parent, ULONGLONG parent_created, std::set<DWORD>& ended) {
   std::vector<DWORD> children;
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32First(snapshot.get(), &entry); more;
-       more = Process32Next(snapshot.get(), &entry)) {
-    if (entry.th32ParentProcessID == parent && entry.th32ProcessID != parent) {
-      children.push_back(entry.th32ProcessID);
+  {
+    const UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot.get(), &entry); more;
+         more = Process32Next(snapshot.get(), &entry)) {
+      if (entry.th32ParentProcessID == parent && ended.count(entry.th32ProcessID) == 0) {
+        children.push_back(entry.th32ProcessID);
+      }
     }
   }
   for (const DWORD child : children) {
-    const UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, child));
-    if (process) TerminateProcess(process.get(), 1);
-    EndTreeBelow(child);
+    const UniqueKernelHandle process(
+        OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child));
+    const ULONGLONG created = process ? CreationTime(process.get()) : 0;
+    if (created < parent_created || !ended.insert(child).second) continue;
+    TerminateProcess(process.get(), 1);
+    EndChildrenOf(child, created, ended);
   }
 }
 
-// The command interpreter's children (the password tool): cmd and what it
-// starts run in a job object that ends them all when it is closed or
-// terminated. Inside a job that allows no second one (Windows 7 and Server
-// 2008 R2 under a scheduler), the child breaks away from it; where that is
-// not allowed either, the child runs without a job and an interruption ends
-// its process tree by walking it. Once the run is interrupted, no
-// further child is started.
-class InterpreterChildren {
+// A child held with everything it starts (see above).
+class Child {
  public:
-  // Starts the line suspended, puts it into the job and lets it run; false
-  // when it could not be started.
-  bool Start(const ChildLine& child, StartedProcess* started) {
-    const std::lock_guard<std::mutex> held(mutex_);
-    if (ThisRunState().interrupted()) return false;
-    UniqueKernelHandle job = KillingJob();
-    if (!StartSuspended(child, job ? CREATE_SUSPENDED : 0, started)) return false;
-    if (job && !AssignProcessToJobObject(job.get(), started->process.get())) {
-      // Inside a job that forbids a second one: start it again, breaking away.
-      TerminateProcess(started->process.get(), 1);
-      *started = StartedProcess{};
-      if (!StartSuspended(child, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, started) ||
-          !AssignProcessToJobObject(job.get(), started->process.get())) {
-        if (started->process) TerminateProcess(started->process.get(), 1);
-        *started = StartedProcess{};
-        job.reset();
-        if (!StartSuspended(child, CREATE_SUSPENDED, started)) return false;
+  // Starts it suspended, puts it into the job and lets it run.
+  Result<> Start(const ChildLine& line) {
+    job_ = KillingJob();
+    if (const Result<> made = Create(line, CREATE_SUSPENDED); !made) return made;
+    if (job_ && !AssignProcessToJobObject(job_.get(), process())) {
+      Discard();
+      if (!Create(line, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB) ||
+          !AssignProcessToJobObject(job_.get(), process())) {
+        Discard();
+        job_.reset();
+        if (const Result<> made = Create(line, CREATE_SUSPENDED); !made) return made;
       }
     }
-    job_ = std::move(job);
-    process_id_ = GetProcessId(started->process.get());
-    ResumeThread(started->thread.get());
-    return true;
+    ResumeThread(started_.thread.get());
+    return {};
   }
 
-  void Forget() {
-    const std::lock_guard<std::mutex> held(mutex_);
-    job_.reset();
-    process_id_ = 0;
+  // Waits for its end. An interruption meanwhile asks `give_up`, and a yes
+  // ends the child with all it started.
+  void Wait(const GiveUp& give_up) {
+    const HANDLE waits[] = {process(), win32::InterruptionEvent()};
+    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+      ResetEvent(waits[1]);
+      if (give_up && give_up()) {
+        End();
+        WaitForSingleObject(process(), INFINITE);
+        return;
+      }
+    }
   }
 
-  void EndAll() {
-    const std::lock_guard<std::mutex> held(mutex_);
+  HANDLE process() const { return started_.process.get(); }
+
+ private:
+  Result<> Create(const ChildLine& line, DWORD flags) {
+    std::vector<char> writable_line = WritableCopy(line.command_line);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    if (line.hidden) startup = HiddenWindowStartup();
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(line.program.c_str(), writable_line.data(), nullptr, nullptr,
+                        line.hidden ? FALSE : TRUE, line.flags | flags, nullptr,
+                        line.directory.c_str(), &startup, &info)) {
+      return Failure{GetLastError()};
+    }
+    started_ = TakeOwnership(info);
+    return {};
+  }
+
+  void Discard() {
+    if (process()) TerminateProcess(process(), 1);
+    started_ = StartedProcess{};
+  }
+
+  void End() {
     if (job_) {
       TerminateJobObject(job_.get(), 1);
       return;
     }
-    if (process_id_ == 0) return;
-    EndTreeBelow(process_id_);
-    const UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, process_id_));
-    if (process) TerminateProcess(process.get(), 1);
+    // Without a job: the child first, so that it starts nothing more.
+    const ULONGLONG created = CreationTime(process());
+    TerminateProcess(process(), 1);
+    std::set<DWORD> ended{GetProcessId(process())};
+    EndChildrenOf(GetProcessId(process()), created, ended);
   }
 
- private:
-  // A job whose processes end when its last handle closes; null when none
-  // can be made.
-  static UniqueKernelHandle KillingJob() {
-    UniqueKernelHandle job(CreateJobObjectA(nullptr, nullptr));
-    if (!job) return job;
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
-                                 sizeof(limits))) {
-      job.reset();
-    }
-    return job;
-  }
-
-  // In the console, with the patch's standard handles, as the C library's
-  // system() starts it.
-  static bool StartSuspended(const ChildLine& child, DWORD flags, StartedProcess* started) {
-    std::vector<char> writable_line = WritableCopy(child.command_line);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(child.program.c_str(), writable_line.data(), nullptr, nullptr, TRUE, flags,
-                        nullptr, child.directory.c_str(), &startup, &info)) {
-      return false;
-    }
-    *started = TakeOwnership(info);
-    return true;
-  }
-
-  std::mutex mutex_;
   UniqueKernelHandle job_;
-  DWORD process_id_ = 0;
+  StartedProcess started_;
 };
-
-InterpreterChildren& PasswordToolChildren() {
-  static InterpreterChildren children;
-  return children;
-}
-
-// Runs the line as one of the interpreter's children and waits for its end;
-// false when it cannot be started.
-bool RunInConsoleAndWait(const ChildLine& child) {
-  StartedProcess started;
-  if (!PasswordToolChildren().Start(child, &started)) return false;
-  WaitForSingleObject(started.process.get(), INFINITE);
-  PasswordToolChildren().Forget();
-  return true;
-}
 
 class Win32Processes : public Processes {
  public:
   // Without a temporary directory, or a private one inside it, the child is
   // not started: our own directory is no safer a place.
-  Result<uint32_t> RunHidden(const std::string& command_line) override {
+  Result<uint32_t> RunHidden(const std::string& command_line, const GiveUp& give_up) override {
+    const Result<std::string> program = ProgramOf(command_line);
+    if (!program) return Failure{program.error()};
     const std::optional<std::string> temporary = TemporaryDirectory();
     if (!temporary) return Failure{ERROR_PATH_NOT_FOUND};
     const win32::ScopedPrivateDirectory directory(*temporary);
     if (directory.error() != 0) return Failure{directory.error()};
-    const Result<StartedProcess> child = StartHidden(command_line, directory.path());
-    if (!child) return Failure{child.error()};
-    WaitForInputIdle(child->process.get(), kInputIdleWaitMs);
-    WaitForSingleObject(child->process.get(), INFINITE);
+    Child child;
+    const Result<> started =
+        child.Start({*program, command_line, directory.path(), CREATE_NEW_PROCESS_GROUP, true});
+    if (!started) return Failure{started.error()};
+    WaitForInputIdle(child.process(), kInputIdleWaitMs);
+    child.Wait(give_up);
     DWORD exit_code = 0;
-    if (!GetExitCodeProcess(child->process.get(), &exit_code)) return Failure{GetLastError()};
+    if (!GetExitCodeProcess(child.process(), &exit_code)) return Failure{GetLastError()};
     return static_cast<uint32_t>(exit_code);
   }
 
-  // The interpreter COMSPEC names by an absolute path, else the system's; in
-  // a private directory, as the hidden children, so that the tools it looks
-  // for by name come from PATH.
+  // The interpreter COMSPEC names by an absolute path, else the system's, in
+  // the console, with our standard handles, as the C library's system()
+  // starts it; in a private directory, as the hidden children, so that the
+  // tools it looks for by name come from PATH. An interruption ends it at
+  // once, and none starts once the run is interrupted.
   void RunCommandInterpreter(const std::string& line) override {
+    if (Interruptions() > 0) return;
     const std::optional<std::string> comspec = EnvironmentVariable("COMSPEC");
     const std::optional<std::string> interpreter =
         comspec && IsAbsolutePath(*comspec) && IsExistingFile(*comspec)
@@ -297,10 +296,11 @@ class Win32Processes : public Processes {
     if (!interpreter || !temporary) return;
     const win32::ScopedPrivateDirectory directory(*temporary);
     if (directory.error() != 0) return;
-    RunInConsoleAndWait({*interpreter, "\"" + *interpreter + "\" /c " + line, directory.path()});
+    Child child;
+    if (child.Start({*interpreter, "\"" + *interpreter + "\" /c " + line, directory.path()})) {
+      child.Wait([] { return true; });
+    }
   }
-
-  void EndCommandInterpreters() override { PasswordToolChildren().EndAll(); }
 };
 
 }  // namespace

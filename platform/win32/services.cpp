@@ -33,19 +33,19 @@ class Win32Service : public Service {
 
   void WaitWhileStopPending(std::chrono::milliseconds limit) override {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (IsStopPending() && std::chrono::steady_clock::now() < deadline) {
+    while (StopPending() && std::chrono::steady_clock::now() < deadline) {
       Sleep(static_cast<DWORD>(kStatusPollInterval.count()));
     }
   }
 
- private:
   // False as well when the state cannot be read: there is nothing to wait for.
-  bool IsStopPending() const {
+  bool StopPending() override {
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(service_.get(), &status)) return false;
     return status.dwCurrentState == SERVICE_STOP_PENDING;
   }
 
+ private:
   UniqueServiceHandle service_;
 };
 

@@ -27,10 +27,16 @@ SCHEMA = ("CREATE TABLE Supported_Servers (Model_Name TEXT PRIMARY KEY, Model_Su
           "Max_Processors INTEGER, Hyper_Threading_Support INTEGER)")
 
 # A tool told to hang on an option (a file "hang-<tool><option>") leaves its
-# process id in "hanging.pid" and sleeps, still holding its output file.
+# process id in "hanging.pid" and sleeps, still holding its output file; one
+# told to pause ("pause-<tool><option>") does the same until a file "go"
+# appears, and then goes on.
 HANG = """if [ -e "{root}/hang-$(basename "$0")$1" ]; then
   echo $$ > "{root}/hanging.pid"
   exec sleep 300
+fi
+if [ -e "{root}/pause-$(basename "$0")$1" ]; then
+  echo $$ > "{root}/hanging.pid"
+  while [ ! -e "{root}/go" ]; do sleep 0.02; done
 fi
 """
 
@@ -170,8 +176,8 @@ class Sandbox:
             return subprocess.Popen([self.binary], cwd=self.work, env=self.environment(),
                                     stdout=out, stderr=err)
 
-    def hang(self, tool, option):
-        (self.root / f"hang-{tool}{option}").touch()
+    def hang(self, tool, option, how="hang"):
+        (self.root / f"{how}-{tool}{option}").touch()
 
     def hanging_tool(self, timeout=20):
         """The process id of the tool that hangs, once it does."""

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "platform/interruption.h"
+
 namespace qlx::testing {
 namespace {
 
@@ -27,7 +29,10 @@ bool Injected(FaultPlan* plan, const std::string& call) { return plan && plan->F
 }  // namespace
 
 bool FaultPlan::Fails(const std::string& call) {
-  if (++calls != fail_at) return false;
+  ++calls;
+  const bool reached =
+      reach_call.empty() ? calls == fail_at : failed_call.empty() && call.rfind(reach_call, 0) == 0;
+  if (!reached) return false;
   failed_call = call;
   if (!on_reach) return true;
   on_reach();
@@ -137,6 +142,11 @@ class FakeService : public platform::Service {
     return {};
   }
 
+  bool StopPending() override {
+    const std::lock_guard<std::recursive_mutex> guard(FakesLock());
+    return services_.stop_pending_at_start || services_.stop_left.count() > 0;
+  }
+
   void WaitWhileStopPending(std::chrono::milliseconds limit) override {
     const std::lock_guard<std::recursive_mutex> guard(FakesLock());
     services_.requests.push_back("wait " + std::to_string(limit.count()));
@@ -177,17 +187,27 @@ platform::Result<std::unique_ptr<platform::ServiceManager>> FakeServices::OpenMa
   return std::unique_ptr<platform::ServiceManager>(std::make_unique<FakeServiceManager>(*this));
 }
 
-platform::Result<uint32_t> FakeProcesses::RunHidden(const std::string& command_line) {
+platform::Result<uint32_t> FakeProcesses::RunHidden(const std::string& command_line,
+                                                    const platform::GiveUp& give_up) {
   hidden_runs.push_back(command_line);
   if (Injected(faults, "run " + command_line)) return platform::Failure{kErrorFileNotFound};
+  // An interruption that came since the last wait wakes this one once.
+  if (platform::Interruptions() > interruptions_seen_) {
+    interruptions_seen_ = platform::Interruptions();
+    if (give_up && give_up()) {
+      hidden_runs.back() += " (ended)";
+      return 1u;
+    }
+  }
   return on_run ? on_run(command_line) : platform::Result<uint32_t>(0u);
 }
 
 void FakeProcesses::RunCommandInterpreter(const std::string& line) {
   const std::lock_guard<std::recursive_mutex> guard(FakesLock());
   interpreter_lines.push_back(line);
-  // An interpreter that cannot be started carries out nothing.
-  if (interpreters_ended || Injected(faults, "interpret " + line)) return;
+  // An interpreter that cannot be started carries out nothing, and one that
+  // an interruption ends, nothing more.
+  if (Injected(faults, "interpret " + line) || platform::Interruptions() > 0) return;
   if (on_interpreter) on_interpreter(line);
 }
 
@@ -412,6 +432,18 @@ platform::Result<> FakeFiles::CreateNew(const std::string& path) {
 platform::Result<> FakeFiles::RemoveAtReboot(const std::string& path) {
   const std::lock_guard<std::recursive_mutex> guard(FakesLock());
   removals_at_reboot.push_back(Key(path));
+  return {};
+}
+
+platform::Result<> FakeFiles::Empty(const std::string& path) {
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
+  const std::string key = Key(path);
+  if (Injected(faults, "empty " + key) || read_only_.count(key)) {
+    return platform::Failure{kErrorAccessDenied};
+  }
+  const auto found = files_.find(key);
+  if (found == files_.end()) return platform::Failure{kErrorFileNotFound};
+  found->second.clear();
   return {};
 }
 

@@ -31,6 +31,9 @@ class FaultPlan {
   bool Fails(const std::string& call);
 
   int fail_at = 0;  // 0: nothing fails
+  // When set, the first call whose name begins with it is the one reached,
+  // whatever its number.
+  std::string reach_call;
   int calls = 0;
   // When set, call fail_at runs this instead of failing (an interruption
   // that comes right then).
@@ -38,8 +41,9 @@ class FaultPlan {
   std::string failed_call;  // empty until the fault is reached
 };
 
-// An interruption is handled on a thread of its own: the files, services and
-// interpreter fakes take this lock for every call.
+// A handler that cleans up while the program's thread is stuck works on a
+// thread of its own: the files, services and interpreter fakes take this lock
+// for every call.
 std::recursive_mutex& FakesLock();
 
 // HKEY_LOCAL_MACHINE in memory; key paths and value names compare
@@ -87,11 +91,13 @@ class FakeServices : public platform::Services {
 };
 
 // Records every child and command line; what they do and return is scripted.
+// An interruption ends an interpreter line at once; a hidden run asks its
+// give-up once for each interruption that came since.
 class FakeProcesses : public platform::Processes {
  public:
-  platform::Result<uint32_t> RunHidden(const std::string& command_line) override;
+  platform::Result<uint32_t> RunHidden(const std::string& command_line,
+                                       const platform::GiveUp& give_up) override;
   void RunCommandInterpreter(const std::string& line) override;
-  void EndCommandInterpreters() override { interpreters_ended = true; }
 
   std::vector<std::string> hidden_runs;
   std::vector<std::string> interpreter_lines;
@@ -99,9 +105,10 @@ class FakeProcesses : public platform::Processes {
   std::function<platform::Result<uint32_t>(const std::string&)> on_run;
   // Carries out a command-interpreter line (e.g. writes the redirected file).
   std::function<void(const std::string&)> on_interpreter;
-  // Once ended, no interpreter line runs any more.
-  bool interpreters_ended = false;
   FaultPlan* faults = nullptr;
+
+ private:
+  int interruptions_seen_ = 0;
 };
 
 // A database that records the calls made on it and fails the ones it is told to.
@@ -144,6 +151,7 @@ class FakeFiles : public platform::Files {
   platform::Result<> CopyReplacing(const std::string& from, const std::string& to) override;
   platform::Result<> CreateNew(const std::string& path) override;
   platform::Result<> RemoveAtReboot(const std::string& path) override;
+  platform::Result<> Empty(const std::string& path) override;
 
   // Makes the directory and its parents.
   void AddDirectory(const std::string& path);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/interruption.h"
+
 namespace qlx::testing {
 namespace {
 
@@ -27,6 +29,8 @@ FakeHost::FakeHost()
   registry.SetString(kAddOnKey, "Version", "4.2.0");
   registry.SetString(kUninstallKey, "DisplayVersion", "4.2.0");
   services.running["OV Quellmark"] = true;
+  // Whatever an earlier test left: no interruption has come.
+  platform::BeginRun();
 }
 
 void FakeHost::InjectFaults(FaultPlan& plan) {

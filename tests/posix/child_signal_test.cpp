@@ -12,7 +12,7 @@ namespace {
 TEST(ChildSignalTest, AnIgnoredChildSignalStillGivesTheExitCode) {
   const auto previous = std::signal(SIGCHLD, SIG_IGN);
   const platform::Result<uint32_t> outcome =
-      platform::SystemProcesses().RunHidden("sh -c \"exit 3\"");
+      platform::SystemProcesses().RunHidden("sh -c \"exit 3\"", nullptr);
   const auto after = std::signal(SIGCHLD, previous);
   EXPECT_TRUE(outcome);
   EXPECT_EQ(outcome.value_or(~0u), 3u);

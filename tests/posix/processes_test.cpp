@@ -69,7 +69,7 @@ TEST(WindowsCommandLineTest, RecognisesTheCommandInterpreterWithSlashC) {
 class ProcessesTest : public ::testing::Test {
  protected:
   platform::Result<uint32_t> Run(const std::string& command_line) {
-    return platform::SystemProcesses().RunHidden(command_line);
+    return platform::SystemProcesses().RunHidden(command_line, nullptr);
   }
   ScratchDirectory temporary_;
   ScratchDirectory scripts_;

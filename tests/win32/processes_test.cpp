@@ -28,18 +28,18 @@ std::string Trimmed(std::string text) {
 TEST(RunHiddenTest, GivesTheExitCodeOfTheChildOrItsInterpreter) {
   for (const uint32_t code : {0u, 3u}) {
     const Result<uint32_t> outcome =
-        SystemProcesses().RunHidden("cmd /c exit " + std::to_string(code));
+        SystemProcesses().RunHidden("cmd /c exit " + std::to_string(code), nullptr);
     EXPECT_TRUE(outcome) << code;
     EXPECT_EQ(outcome.value_or(~0u), code);
   }
-  const Result<uint32_t> unknown_tool =
-      SystemProcesses().RunHidden("cmd /c \"qlx_no_such_tool -r -f \"C:\\x y\\t.xml\"\" > null");
+  const Result<uint32_t> unknown_tool = SystemProcesses().RunHidden(
+      "cmd /c \"qlx_no_such_tool -r -f \"C:\\x y\\t.xml\"\" > null", nullptr);
   EXPECT_TRUE(unknown_tool);
   EXPECT_NE(unknown_tool.value_or(0u), 0u);
 }
 
 TEST(RunHiddenTest, MissingProgramIsAFailureWithFileNotFound) {
-  const Result<uint32_t> outcome = SystemProcesses().RunHidden("qlx_no_such_program -r");
+  const Result<uint32_t> outcome = SystemProcesses().RunHidden("qlx_no_such_program -r", nullptr);
   EXPECT_FALSE(outcome);
   EXPECT_EQ(outcome.error(), 2u);
 }
@@ -49,7 +49,8 @@ TEST(RunHiddenTest, MissingProgramIsAFailureWithFileNotFound) {
 TEST(RunHiddenTest, ChildWorksInAPrivateDirectoryOfTheTemporaryDirectory) {
   const test::ScratchDirectory scratch("qlx runner test");
   const std::string output = scratch.File("cwd.txt");
-  const Result<uint32_t> outcome = SystemProcesses().RunHidden("cmd /c cd > \"" + output + "\"");
+  const Result<uint32_t> outcome =
+      SystemProcesses().RunHidden("cmd /c cd > \"" + output + "\"", nullptr);
   EXPECT_TRUE(outcome);
   EXPECT_EQ(outcome.value_or(~0u), 0u);
   const std::string directory = Trimmed(test::ReadBinaryFile(output));

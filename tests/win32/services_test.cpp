@@ -7,7 +7,6 @@
 
 #include "driver/run_control.h"
 #include "platform/interruption.h"
-#include "platform/run_state.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/interruption.h"
 #include "platform/windows_codes.h"
@@ -137,30 +136,30 @@ TEST_F(ServicesTest, WaitWhileStopPendingWaitsForTheStopToFinishOrTheLimit) {
 }
 
 // The console control handler, called as Windows calls it on Ctrl+C, with
-// the add-on's service installed and stopped: the interruption is logged, the
-// service is started again, and the handler leaves ending the process to the
-// default handling.
+// the add-on's service running and then stopped by the run: the handler only
+// marks the run and leaves the process running; the program's thread then
+// logs the interruption and starts the service again.
 class InterruptedRunTest : public ServicesTest {
  protected:
   InterruptedRunTest() { name_ = "OV Quellmark"; }
 };
 
-TEST_F(InterruptedRunTest, CtrlCStartsTheServiceAgain) {
+TEST_F(InterruptedRunTest, CtrlCIsHandledAndTheCleanUpStartsTheServiceAgain) {
   const test::ScratchDirectory directory("qlx-interrupted");
   const test::ScopedCurrentDirectory current(directory.Path());
   ASSERT_TRUE(current.Changed());
-  // A run state of its own: the interruption leaves it interrupted for good,
-  // which would refuse the later tests' children.
-  static RunState state;
-  const ScopedRunState scoped(state);
-  static RunControl run(state);
+  ASSERT_TRUE(StartServiceA(service_.get(), 0, nullptr));
+  ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
+  static RunControl run;
   run.Begin();
-  run.StopService();  // asked for by this run, so the interruption starts it again
-  HandleInterruptions([](const char* what, bool console_closing) {
-    return run.Interrupt(what, console_closing ? kClosedConsoleBounds : kInterruptionBounds);
-  });
+  run.StopService();  // still stopping when the start is asked for
+  HandleInterruptions(
+      [](const char* what, bool session_ending) { run.OnInterruption(what, session_ending); });
 
-  EXPECT_EQ(win32::ConsoleControlHandler(CTRL_C_EVENT), FALSE);
+  EXPECT_EQ(win32::ConsoleControlHandler(CTRL_C_EVENT), TRUE);
+  EXPECT_EQ(run.EndInterrupted(), kInterruptedStatus);
+  // The later tests' children may run again.
+  BeginRun();
 
   EXPECT_TRUE(WaitForState(SERVICE_RUNNING));
   const std::string log = test::ReadBinaryFile(directory.File("QLX_patch.log"));
