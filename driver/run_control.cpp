@@ -102,8 +102,7 @@ void RunControl::CleanUp(const CleanUpBudget& budget) {
   if (service_to_start_) {
     if (what && std::strcmp(what, platform::kShutdown) == 0) {
       LogModuleMessage(kPatchModule,
-                       "Service not started during shutdown (its start type decides at the next "
-                       "boot)");
+                       "Service left to its start type: the system is shutting down");
     } else {
       StartService(budget.stop_pending);
     }

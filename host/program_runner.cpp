@@ -11,8 +11,8 @@ namespace qlx {
 namespace {
 
 constexpr char kWaitingForTheTool[] =
-    "qlxpatch: waiting for zqtool to finish the tool registration; interrupt again to abandon "
-    "it (the add-on's tools may then be left unregistered)\n";
+    "qlxpatch: waiting for zqtool to finish the tool registration.\n"
+    "qlxpatch: interrupt again to abandon it; the add-on's tools may be unregistered.\n";
 
 }  // namespace
 

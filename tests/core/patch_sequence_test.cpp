@@ -248,11 +248,11 @@ TEST_F(PatchSequenceTest, ASessionThatEndsDuringAHangingDatabaseCallIsCleanedUpB
     EXPECT_EQ(Log(), log) << what << ": the program's thread wrote after the clean-up";
     const bool shutdown = std::string(what) == platform::kShutdown;
     EXPECT_THAT(
-        log, ::testing::EndsWith(
-                 std::string("Starting updation...\nQLXPatch - Run interrupted (") + what + ")\n" +
-                 (shutdown ? "QLXPatch - Service not started during shutdown (its start "
-                             "type decides at the next boot)\n"
-                           : "Starting QLX service...Successfully\n")))
+        log,
+        ::testing::EndsWith(
+            std::string("Starting updation...\nQLXPatch - Run interrupted (") + what + ")\n" +
+            (shutdown ? "QLXPatch - Service left to its start type: the system is shutting down\n"
+                      : "Starting QLX service...Successfully\n")))
         << log;
     EXPECT_EQ(services_.running["OV Quellmark"], !shutdown) << what;
     EXPECT_FALSE(FileExists("addon/pass2.txt")) << what;

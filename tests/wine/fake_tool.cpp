@@ -7,7 +7,9 @@
 //   - exits with the number in "<name><first argument>.exit" (0 if absent),
 //     or, with a file "<name><first argument>.hang", first creates
 //     "<name><first argument>.hanging" and then never exits, holding its
-//     output (a file that cmd redirected it to) open,
+//     output (a file that cmd redirected it to) open; with a file
+//     "<name><first argument>.sleep" it creates that file too, and then
+//     sleeps the milliseconds the file says before it goes on,
 // all files lying next to the program. "zqpassword -e HOST" thus prints
 // zqpassword-e.out and exits with zqpassword-e.exit.
 //
@@ -125,6 +127,10 @@ int main(int argc, char** argv) {
   if (const std::optional<std::string> output = ReadFile(stem + ".out")) {
     std::fwrite(output->data(), 1, output->size(), stdout);
     std::fflush(stdout);
+  }
+  if (const std::optional<std::string> pause = ReadFile(stem + ".sleep")) {
+    AppendLine(stem + ".hanging", "");
+    Sleep(static_cast<DWORD>(std::atoi(pause->c_str())));
   }
   if (ReadFile(stem + ".hang")) {
     AppendLine(stem + ".hanging", "");

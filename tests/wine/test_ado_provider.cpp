@@ -20,6 +20,9 @@
 //                   that method is recorded and then fails with the HRESULT.
 //                   With a description the call leaves error information for
 //                   the thread, as ADO does; without one it leaves none.
+//   QLX_ADO_HANG    "<method>": every call of that method is recorded, followed
+//                   by a line "hanging", and then never returns, as a database
+//                   that does not answer.
 //
 // Execute hands out no recordset: the program only ever releases it.
 
@@ -127,6 +130,11 @@ void SetErrorRecord(const Failure& failure) {
 // Records the call; fails it when asked to.
 HRESULT Called(const std::string& method, const std::string& arguments) {
   Record(method + "(" + arguments + ")");
+  // A call that never comes back, as a database that does not answer.
+  if (Environment("QLX_ADO_HANG") == method) {
+    Record("hanging");
+    Sleep(INFINITE);
+  }
   const Failure& failure = TheFailure();
   if (failure.method != method) return S_OK;
   SetErrorRecord(failure);

@@ -66,7 +66,7 @@ def wine_environment(prefix):
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
     })
     # Only the variables a scenario sets itself reach its programs.
-    for name in ("WINEPATH", "QLX_ADO_RECORD", "QLX_ADO_FAIL"):
+    for name in ("WINEPATH", "QLX_ADO_RECORD", "QLX_ADO_FAIL", "QLX_ADO_HANG"):
         env.pop(name, None)
     return env
 
