@@ -1,10 +1,12 @@
-# Builds qlxpatch.exe a second time, from a copy of the source tree in another
-# directory with its own build tree, and fails unless the two exes, their
-# SHA256SUMS and their ZIPs are byte for byte the same and neither tree's path
-# is written in the exe.
+# Builds the release programs a second time, from a copy of the source tree in
+# another directory with its own build tree, and fails unless the two builds'
+# programs, their SHA256SUMS and their ZIPs are byte for byte the same and
+# neither tree's path is written in a program. PROGRAMS lists the programs'
+# file names, separated by commas.
 #
-#   cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DCPACK=... -DEXE=... -DWORK_DIR=... -P reproducible_release.cmake
+#   cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DCPACK=... -DPROGRAMS=... -DWORK_DIR=... -P reproducible_release.cmake
 cmake_minimum_required(VERSION 3.25)
+string(REPLACE "," ";" PROGRAMS "${PROGRAMS}")
 
 # Runs the command in the directory; fails with its output when it fails.
 function(run_in directory)
@@ -46,11 +48,12 @@ endforeach()
 run_in("${copy}" ${CMAKE_COMMAND} --preset mingw-i686)
 run_in("${copy}" ${CMAKE_COMMAND} --build --preset package)
 set(second_binary_dir "${copy}/build/mingw-i686")
-get_filename_component(exe_name "${EXE}" NAME)
 
-expect_same_file("${exe_name}" "${EXE}" "${second_binary_dir}/${exe_name}")
-foreach(path "${SOURCE_DIR}" "${BINARY_DIR}" "${copy}")
-  expect_no_path("${EXE}" "${path}")
+foreach(program IN LISTS PROGRAMS)
+  expect_same_file("${program}" "${BINARY_DIR}/${program}" "${second_binary_dir}/${program}")
+  foreach(path "${SOURCE_DIR}" "${BINARY_DIR}" "${copy}")
+    expect_no_path("${BINARY_DIR}/${program}" "${path}")
+  endforeach()
 endforeach()
 
 # The shipped folder and the ZIP of each build.
