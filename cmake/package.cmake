@@ -3,7 +3,8 @@
 # that `cmake --workflow --preset package` makes (docs/packaging.md).
 
 # The programs the package ships, one line each. The build preset "package"
-# builds them through release_programs.
+# builds them through release_programs, and the install signs them when a
+# certificate is given (cmake/release_files.cmake).
 set(QLX_RELEASE_PROGRAMS qlxpatch)
 if(TARGET qlxcheck)
   list(APPEND QLX_RELEASE_PROGRAMS qlxcheck)
@@ -14,7 +15,7 @@ add_dependencies(release_programs ${QLX_RELEASE_PROGRAMS})
 install(TARGETS ${QLX_RELEASE_PROGRAMS} RUNTIME DESTINATION .)
 # The guide is shipped byte for byte as it is kept: ASCII with CR LF line ends.
 install(FILES package/README.txt DESTINATION .)
-# Once the files are in place, they are summed.
+# Once the files are in place: signed, when asked, then summed.
 list(TRANSFORM QLX_RELEASE_PROGRAMS REPLACE "(.+)" "$<TARGET_FILE_NAME:\\1>"
      OUTPUT_VARIABLE program_names)
 install(CODE "set(release_programs \"${program_names}\")")

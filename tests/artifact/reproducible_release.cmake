@@ -2,10 +2,12 @@
 # another directory with its own build tree, and fails unless the two builds'
 # programs, their SHA256SUMS and their ZIPs are byte for byte the same and
 # neither tree's path is written in a program. PROGRAMS lists the programs'
-# file names, separated by commas.
+# file names, separated by commas. The files are installed unsigned, whatever
+# the environment asks: the reproducible release is the unsigned one.
 #
 #   cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DCPACK=... -DPROGRAMS=... -DWORK_DIR=... -P reproducible_release.cmake
 cmake_minimum_required(VERSION 3.25)
+unset(ENV{QLX_SIGN_PKCS12})
 string(REPLACE "," ";" PROGRAMS "${PROGRAMS}")
 
 # Runs the command in the directory; fails with its output when it fails.
