@@ -1,20 +1,25 @@
-# The release package of the Windows build: qlxpatch.exe, the guide for the
-# administrator who runs it, and SHA256SUMS over both, in one ZIP that
-# `cmake --workflow --preset package` makes.
-install(TARGETS qlxpatch RUNTIME DESTINATION .)
+# The release package of the Windows build: the programs, the guide for the
+# administrator who runs them, and SHA256SUMS over all of them, in one ZIP
+# that `cmake --workflow --preset package` makes (docs/packaging.md).
+
+# The programs the package ships, one line each. The build preset "package"
+# builds them through release_programs, and the install signs them when a
+# certificate is given (cmake/release_files.cmake).
+set(QLX_RELEASE_PROGRAMS qlxpatch)
+if(TARGET qlxcheck)
+  list(APPEND QLX_RELEASE_PROGRAMS qlxcheck)
+endif()
+add_custom_target(release_programs)
+add_dependencies(release_programs ${QLX_RELEASE_PROGRAMS})
+
+install(TARGETS ${QLX_RELEASE_PROGRAMS} RUNTIME DESTINATION .)
 # The guide is shipped byte for byte as it is kept: ASCII with CR LF line ends.
 install(FILES package/README.txt DESTINATION .)
-# Written after the two files are in place, in the format `sha256sum -c` reads.
-install(CODE [[
-  set(package_dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
-  set(sums "")
-  foreach(name "$<TARGET_FILE_NAME:qlxpatch>" README.txt)
-    file(SHA256 "${package_dir}/${name}" hash)
-    string(APPEND sums "${hash}  ${name}\n")
-  endforeach()
-  message(STATUS "Installing: ${package_dir}/SHA256SUMS")
-  file(WRITE "${package_dir}/SHA256SUMS" "${sums}")
-]])
+# Once the files are in place: signed, when asked, then summed.
+list(TRANSFORM QLX_RELEASE_PROGRAMS REPLACE "(.+)" "$<TARGET_FILE_NAME:\\1>"
+     OUTPUT_VARIABLE program_names)
+install(CODE "set(release_programs \"${program_names}\")")
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/release_files.cmake)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME qlxpatch)

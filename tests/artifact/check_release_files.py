@@ -2,13 +2,14 @@
 a Windows administrator is promised: qlxpatch.exe is a 32-bit console
 program that needs only DLLs every Windows has, carries no debug information
 and no symbols, runs as invoker and names its version; the guide is plain
-ASCII with CR LF line ends, and its log examples are the texts the program
-writes, as the end-to-end runs check them (tests/e2e/expected_log.py).
+ASCII with CR LF line ends, shows the log texts that the program writes
+(tests/e2e/expected_log.py), and holds no fault that once misled an administrator.
 
 Run with Debian's /usr/bin/python3, which has python3-pefile:
     check_release_files.py EXE GUIDE VERSION
 """
 
+import re
 import sys
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path
@@ -128,6 +129,11 @@ def shown_in(guide, log):
     return ("\r\n" + block).encode("ascii") in guide
 
 
+def lint(data, pattern):
+    lines = [data.count(b"\n", 0, m.start()) + 1 for m in re.finditer(pattern, data, re.I | re.M)]
+    return not lines, f"on lines {lines}"
+
+
 def guide_checks(path):
     data = open(path, "rb").read()
     bare_line_feeds = data.count(b"\n") - data.count(b"\r\n")
@@ -140,6 +146,11 @@ def guide_checks(path):
         ("guide is plain ASCII", all(b < 0x80 for b in data), "bytes above 0x7F"),
         ("guide has CR LF line ends only", bare_line_feeds == 0 and bare_returns == 0
          and data.endswith(b"\r\n"), f"{bare_line_feeds} bare LF, {bare_returns} bare CR"),
+        ("guide's lines have 79 characters at most", *lint(data, rb"^[^\r\n]{80,}")),
+        ("guide says sc.exe, not sc (PowerShell's Set-Content)", *lint(data, rb"(?<![\w.\\-])sc\s")),
+        ("guide has no NOT IN (SELECT, which a NULL stops", *lint(data, rb"NOT\s+IN\s*\(\s*SELECT")),
+        ("guide's SOFTWARE keys are under WOW6432Node, or the line says 32-bit server",
+         *lint(data, rb"^(?!.*32-bit server).*HK(LM|EY_LOCAL_MACHINE)\\SOFTWARE(?!\\WOW6432Node)")),
     ]
 
 

@@ -5,6 +5,7 @@
 #
 #   cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DCPACK=... -DEXE=... -DWORK_DIR=... -P reproducible_release.cmake
 cmake_minimum_required(VERSION 3.25)
+unset(ENV{QLX_SIGN_PKCS12})  # a signature holds its time: only the unsigned release repeats
 
 # Runs the command in the directory; fails with its output when it fails.
 function(run_in directory)
