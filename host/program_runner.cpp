@@ -12,7 +12,7 @@ namespace {
 
 constexpr char kWaitingForTheTool[] =
     "qlxpatch: waiting for zqtool to finish the tool registration.\n"
-    "qlxpatch: interrupt again to abandon it; the add-on's tools may be unregistered.\n";
+    "qlxpatch: interrupt again to abandon it; the tools may then be unregistered.\n";
 
 }  // namespace
 
