@@ -469,9 +469,10 @@ Result<uint32_t> SpawnFailed(int error, const std::string& name, const ChildHand
 // Carries out a request as cmd /c does in `directory`. A hidden run (the
 // program runner's) makes it the child's working directory; otherwise the
 // child is one of the command interpreter's, which an interruption ends. The
-// result is the interpreter's: the program's exit code, or its own.
+// result is the interpreter's: the program's exit code, or its own. *started
+// becomes the program found and its arguments.
 Result<uint32_t> RunRequest(const std::string& request, const WorkingDirectory& directory,
-                            bool hidden) {
+                            bool hidden, std::vector<std::string>* started) {
   const posix::InterpretedCommand command =
       posix::InterpretRequest(request, EnvironmentValue, posix::MappedDriveArgument);
   if (!command.refusal.empty()) {
@@ -494,6 +495,8 @@ Result<uint32_t> RunRequest(const std::string& request, const WorkingDirectory& 
                         "program or batch file.",
                     kCommandNotFound);
   }
+  *started = arguments;
+  started->front() = *program;
   // Every child gets a process group of its own.
   const ChildStart start{*program, arguments, hidden ? &directory : nullptr, &handles, false, true};
   const ScopedDefaultChildSignal child_signal;
@@ -510,6 +513,18 @@ Result<uint32_t> RunRequest(const std::string& request, const WorkingDirectory& 
   return children.WaitForExit(child);
 }
 
+// The rehearsal trace of a request: how it was run ("hidden" for a command
+// line of the program runner, "interpreter" for a line handed to cmd /c), the
+// line as the program formed it, the exit code ("-" when none was read), and
+// the program found with its arguments as it got them.
+void TraceRequest(const char* how, const std::string& line, const Result<uint32_t>& exit_code,
+                  const std::vector<std::string>& started) {
+  std::vector<std::string> fields = {"process", how, line,
+                                     exit_code ? std::to_string(*exit_code) : "-"};
+  fields.insert(fields.end(), started.begin(), started.end());
+  posix::Trace(fields);
+}
+
 // --- where the children run -----------------------------------------------------
 
 constexpr char kSystemTemporaryDirectory[] = "/tmp";
@@ -523,13 +538,19 @@ class SystemProcessRunner : public Processes {
     const WorkingDirectory directory{private_directory->fd.get()};
     const std::string line = posix::Utf8FromAnsi(command_line);
     if (const auto request = posix::CommandInterpreterRequest(line)) {
-      return RunRequest(*request, directory, true);
+      std::vector<std::string> started;
+      const Result<uint32_t> exit_code = RunRequest(*request, directory, true, &started);
+      TraceRequest("hidden", line, exit_code, started);
+      return exit_code;
     }
     return RunProgram(line, directory);
   }
 
   void RunCommandInterpreter(const std::string& line) override {
-    RunRequest(posix::Utf8FromAnsi(line), WorkingDirectory{}, false);
+    std::vector<std::string> started;
+    const std::string request = posix::Utf8FromAnsi(line);
+    TraceRequest("interpreter", request, RunRequest(request, WorkingDirectory{}, false, &started),
+                 started);
   }
 
   void EndCommandInterpreters() override { PasswordToolChildren().EndAll(); }
