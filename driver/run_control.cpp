@@ -101,8 +101,7 @@ void RunControl::CleanUp(const CleanUpBudget& budget) {
   RemovePasswordFiles(budget.deletes);
   if (service_to_start_) {
     if (what && std::strcmp(what, platform::kShutdown) == 0) {
-      LogModuleMessage(kPatchModule,
-                       "Service left to its start type: the system is shutting down");
+      LogModuleMessage(kPatchModule, "Service left to its start type: the system is shutting down");
     } else {
       StartService(budget.stop_pending);
     }

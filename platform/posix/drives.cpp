@@ -32,6 +32,8 @@ using UniqueDir = UniqueHandle<ClosedBy<DIR*, &::closedir>>;
 constexpr char kDriveVariablePrefix[] = "QLX_DRIVE_";
 // As many links as Linux follows for one path.
 constexpr int kMaxLinks = 40;
+// MAX_PATH: an ANSI path this long leaves no room for its terminating zero.
+constexpr std::size_t kMaxPathCharacters = 260;
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -77,23 +79,12 @@ bool LinkStatus(const std::string& path, struct stat* status) {
   return ::lstat(path.c_str(), status) == 0;
 }
 
-// The directory's entry for the name: the name itself when it exists, else
-// the first entry, in byte order, that differs from it only in case.
-std::optional<std::string> FindEntry(const std::string& directory, const std::string& name) {
-  struct stat status {};
-  if (LinkStatus(Joined(directory, name), &status)) return name;
-  const UniqueDir dir(::opendir(directory.c_str()));
-  if (!dir) return std::nullopt;
-  const std::u16string wanted = Utf16FromUtf8(name);
-  std::optional<std::string> found;
-  while (const dirent* entry = ::readdir(dir.get())) {
-    const std::string candidate = entry->d_name;
-    if (candidate == "." || candidate == "..") continue;
-    if (!EqualIgnoringCase(Utf16FromUtf8(candidate), wanted)) continue;
-    if (!found || candidate < *found) found = candidate;
-  }
-  return found;
-}
+// Whether the program's calls refuse the path (UTF-8, from an ANSI path:
+// every character was one byte there).
+bool IsTooLong(const std::string& path) { return Utf16FromUtf8(path).size() >= kMaxPathCharacters; }
+
+// Whether the name is UTF-8, as every name of a copy on Linux should be.
+bool IsUtf8(const std::string& name) { return Utf8FromUtf16(Utf16FromUtf8(name)) == name; }
 
 std::optional<std::string> LinkTarget(const std::string& path) {
   std::string target(PATH_MAX, '\0');
@@ -135,7 +126,8 @@ void NoteUnmapped(char letter) {
 
 class DriveWalk {
  public:
-  explicit DriveWalk(std::string root) : root_(std::move(root)) {}
+  DriveWalk(std::string root, DriveResolution* findings)
+      : root_(std::move(root)), findings_(findings) {}
 
   Result<std::string> Resolve(const std::string& rest) {
     for (std::string& component : ProgramComponents(rest)) pending_.push_back(component);
@@ -158,18 +150,52 @@ class DriveWalk {
       return true;
     }
     const std::string directory = Joined(root_, walked_);
-    const std::optional<std::string> entry = FindEntry(directory, name);
-    if (!entry) {
+    std::vector<std::string> entries = FindEntries(directory, name);
+    if (entries.size() > 1) {
+      findings_->case_duplicates.push_back({directory, std::move(entries)});
+      return false;  // which of them the server holds, the copy cannot tell
+    }
+    if (entries.empty()) {
       // A file still to be created; a missing directory on the way, or a
       // file taken for one, fails.
       walked_.push_back(name);
       return pending_.empty() && IsDirectory(directory);
     }
     struct stat status {};
-    const std::string path = Joined(directory, *entry);
+    const std::string path = Joined(directory, entries.front());
     if (LinkStatus(path, &status) && S_ISLNK(status.st_mode)) return Follow(path);
-    walked_.push_back(*entry);
+    walked_.push_back(entries.front());
     return true;
+  }
+
+  // The directory's entries that equal the name without regard to case, in
+  // byte order; its names that are not UTF-8 go to the findings. A directory
+  // that cannot be listed is asked for the name as it is written.
+  std::vector<std::string> FindEntries(const std::string& directory, const std::string& name) {
+    const UniqueDir dir(::opendir(directory.c_str()));
+    if (!dir) {
+      struct stat status {};
+      if (LinkStatus(Joined(directory, name), &status)) return {name};
+      return {};
+    }
+    const std::u16string wanted = Utf16FromUtf8(name);
+    std::vector<std::string> matches;
+    std::vector<std::string> not_utf8;
+    while (const dirent* entry = ::readdir(dir.get())) {
+      const std::string candidate = entry->d_name;
+      if (candidate == "." || candidate == "..") continue;
+      if (!IsUtf8(candidate)) {
+        not_utf8.push_back(candidate);
+      } else if (EqualIgnoringCase(Utf16FromUtf8(candidate), wanted)) {
+        matches.push_back(candidate);
+      }
+    }
+    if (!not_utf8.empty()) {
+      std::sort(not_utf8.begin(), not_utf8.end());
+      findings_->not_utf8.push_back({directory, std::move(not_utf8)});
+    }
+    std::sort(matches.begin(), matches.end());
+    return matches;
   }
 
   // Puts the link's target before the components still to be walked; an
@@ -193,10 +219,30 @@ class DriveWalk {
   }
 
   const std::string root_;
+  DriveResolution* findings_;
   std::vector<std::string> walked_;
   std::deque<std::string> pending_;
   int links_ = 0;
 };
+
+std::string Listed(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "\"" : " and \"") + name + "\"";
+  return text;
+}
+
+// Says once what of the copy the walk could not take as a Windows disk holds it.
+void NoteFindings(const DriveResolution& resolution) {
+  for (const NamesInDirectory& duplicate : resolution.case_duplicates) {
+    NoteOnce(duplicate.directory + " holds " + Listed(duplicate.names) +
+             ", which differ only in letter case; a Windows disk holds one of them, so no "
+             "path through them resolves");
+  }
+  for (const NamesInDirectory& names : resolution.not_utf8) {
+    NoteOnce(names.directory +
+             " holds names that are not UTF-8, which match no name: " + Listed(names.names));
+  }
+}
 
 }  // namespace
 
@@ -204,14 +250,27 @@ bool HasDriveLetter(const std::string& path) {
   return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
 }
 
+DriveResolution ExamineDrivePath(const std::string& path) {
+  DriveResolution resolution;
+  resolution.too_long = IsTooLong(path);
+  if (!HasDriveLetter(path)) return resolution;
+  const std::optional<std::string> root = DriveRoot(path[0]);
+  if (!root) return resolution;
+  resolution.path = DriveWalk(*root, &resolution).Resolve(path.substr(2));
+  return resolution;
+}
+
 Result<std::string> ResolveDrivePath(const std::string& path) {
   if (!HasDriveLetter(path)) return Failure{kErrorPathNotFound};
-  const std::optional<std::string> root = DriveRoot(path[0]);
-  if (!root) {
+  // Refused before any file is looked at, as the ANSI calls refuse it.
+  if (IsTooLong(path)) return Failure{kErrorFilenameExcedRange};
+  if (!DriveRoot(path[0])) {
     NoteUnmapped(path[0]);
     return Failure{kErrorPathNotFound};
   }
-  return DriveWalk(*root).Resolve(path.substr(2));
+  const DriveResolution resolution = ExamineDrivePath(path);
+  NoteFindings(resolution);
+  return resolution.path;
 }
 
 std::optional<std::string> MappedDriveArgument(const std::string& argument) {

@@ -442,9 +442,9 @@ Result<> Redirect(const Redirection& redirection, const WorkingDirectory& direct
 
 // Carries out a request as cmd /c does in `directory`, the child's working
 // directory. The result is the interpreter's: the program's exit code, or its
-// own.
+// own. *started becomes the program found and its arguments.
 Result<uint32_t> RunRequest(const std::string& request, const WorkingDirectory& directory,
-                            const GiveUp& give_up) {
+                            const GiveUp& give_up, std::vector<std::string>* started) {
   const posix::InterpretedCommand command =
       posix::InterpretRequest(request, EnvironmentValue, posix::MappedDriveArgument);
   if (!command.refusal.empty()) {
@@ -467,6 +467,8 @@ Result<uint32_t> RunRequest(const std::string& request, const WorkingDirectory& 
                         "program or batch file.",
                     kCommandNotFound);
   }
+  *started = arguments;
+  started->front() = *program;
   // Every child gets a process group of its own.
   const ChildStart start{*program, arguments, &directory, &handles, false, true};
   const ScopedDefaultChildSignal child_signal;
@@ -476,6 +478,18 @@ Result<uint32_t> RunRequest(const std::string& request, const WorkingDirectory& 
     return Complain(handles.Current(kStandardError), MessageFor(code, name), code);
   }
   return WaitForChild(child, give_up);
+}
+
+// The rehearsal trace of a request: how it was run ("hidden" for a command
+// line of the program runner, "interpreter" for a line handed to cmd /c), the
+// line as the program formed it, the exit code ("-" when none was read), and
+// the program found with its arguments as it got them.
+void TraceRequest(const char* how, const std::string& line, const Result<uint32_t>& exit_code,
+                  const std::vector<std::string>& started) {
+  std::vector<std::string> fields = {"process", how, line,
+                                     exit_code ? std::to_string(*exit_code) : "-"};
+  fields.insert(fields.end(), started.begin(), started.end());
+  posix::Trace(fields);
 }
 
 // --- where the children run -----------------------------------------------------
@@ -494,7 +508,10 @@ class SystemProcessRunner : public Processes {
     const WorkingDirectory directory{private_directory->fd.get()};
     const std::string line = posix::Utf8FromAnsi(command_line);
     if (const auto request = posix::CommandInterpreterRequest(line)) {
-      return RunRequest(*request, directory, give_up);
+      std::vector<std::string> started;
+      const Result<uint32_t> exit_code = RunRequest(*request, directory, give_up, &started);
+      TraceRequest("hidden", line, exit_code, started);
+      return exit_code;
     }
     return RunProgram(line, directory, give_up);
   }
@@ -507,8 +524,13 @@ class SystemProcessRunner : public Processes {
     if (Interruptions() > 0) return;
     const Result<posix::PrivateDirectory> private_directory = ChildrenDirectory();
     if (!private_directory) return;
-    RunRequest(posix::Utf8FromAnsi(line), WorkingDirectory{private_directory->fd.get()},
-               [] { return true; });
+    std::vector<std::string> started;
+    const std::string request = posix::Utf8FromAnsi(line);
+    const WorkingDirectory directory{private_directory->fd.get()};
+    TraceRequest("interpreter", request,
+                 RunRequest(
+                     request, directory, [] { return true; }, &started),
+                 started);
   }
 };
 

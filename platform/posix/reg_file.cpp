@@ -583,6 +583,27 @@ bool ExportHasKey(int fd, const std::string& key_path) {
   return false;
 }
 
+ExportRoots ReadExportRoots(int fd) {
+  Pass pass(fd);
+  ExportRoots roots;
+  roots.is_export = pass.is_export();
+  if (!roots.is_export) return roots;
+  while (const std::optional<RegLine> line = pass.reader().NextSectionLine()) {
+    const LineText text(line->bytes, pass.utf16());
+    std::size_t root = text.FirstNonBlank() + 1;
+    if (root < text.size() && text[root] == u'-') ++root;
+    const std::size_t root_end = root + kLocalMachineLength;
+    const bool local_machine =
+        text.EqualsIgnoringCase(root, kLocalMachine) &&
+        (root_end == text.size() || text[root_end] == u'\\' || text[root_end] == u']');
+    if (!local_machine) {
+      roots.foreign_key = Utf8FromUtf16(Trim(text.Decode()));
+      break;
+    }
+  }
+  return roots;
+}
+
 std::optional<RegValueDefinition> FindValueDefinition(int fd, const std::string& key_path,
                                                       const std::string& name) {
   Pass pass(fd);

@@ -51,6 +51,15 @@ bool SameLines(const RegValueDefinition& a, const RegValueDefinition& b);
 // that names it or a key below it.
 bool ExportHasKey(int fd, const std::string& key_path);
 
+// What an export read from `fd` is: whether it is an export at all, and the
+// first key line (UTF-8, trimmed) under another root than HKEY_LOCAL_MACHINE,
+// which the program never reads, deletions of keys included.
+struct ExportRoots {
+  bool is_export = false;
+  std::optional<std::string> foreign_key;
+};
+ExportRoots ReadExportRoots(int fd);
+
 // The last definition of the value in the export read from `fd`; nothing when
 // there is none or it cannot be read (or the file is no export).
 std::optional<RegValueDefinition> FindValueDefinition(int fd, const std::string& key_path,

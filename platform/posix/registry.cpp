@@ -80,12 +80,20 @@ bool UnchangedSince(const struct stat& before, int fd, const std::string& file_p
          SameState(before, now) && SameState(before, at_path);
 }
 
+// Where an update put the value's new lines: they replaced the bytes
+// [begin, end) of the export as it was with `length` bytes.
+struct Splice {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+  std::uint64_t length = 0;
+};
+
 // Copies the export from in_fd to out_fd with the value's lines replaced. The
 // plan says where the value was last seen; the copy reads the whole file
 // again, and if the value is elsewhere now, it is copied once more with the
-// lines it found.
+// lines it found, which become the plan.
 int CopyReplacingValue(int in_fd, int out_fd, const std::string& key_path, const std::string& name,
-                       const RegistryData& data, posix::RegValueDefinition plan) {
+                       const RegistryData& data, posix::RegValueDefinition& plan) {
   constexpr int kAttempts = 2;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (attempt > 0 && (::ftruncate(out_fd, 0) != 0 || ::lseek(out_fd, 0, SEEK_SET) != 0)) {
@@ -107,6 +115,12 @@ std::string TypeField(const std::optional<RegistryData>& data) {
 
 std::string DataField(const std::optional<RegistryData>& data) {
   return data ? posix::RegistryDataText(*data) : "-";
+}
+
+std::vector<std::string> SpliceFields(const std::optional<Splice>& splice) {
+  if (!splice) return {"-", "-", "-"};
+  return {std::to_string(splice->begin), std::to_string(splice->end),
+          std::to_string(splice->length)};
 }
 
 // Takes the advisory lock beside the export, waiting a bounded time for
@@ -147,11 +161,19 @@ class FileRegistryKey : public RegistryKey {
 
   Result<> SetValue(const std::string& name, const RegistryData& data) override {
     std::optional<RegistryData> before;
-    const Result<> result = Set(name, data, &before);
-    posix::Trace({"registry.write", file_path_, posix::Utf8FromAnsi(asked_path_),
-                  posix::Utf8FromAnsi(key_path_), posix::Utf8FromAnsi(name),
-                  posix::RegistryTypeName(data.type), DataField(before),
-                  posix::RegistryDataText(data), std::to_string(result.error())});
+    std::optional<Splice> splice;
+    const Result<> result = Set(name, data, &before, &splice);
+    std::vector<std::string> fields = {"registry.write",
+                                       file_path_,
+                                       posix::Utf8FromAnsi(asked_path_),
+                                       posix::Utf8FromAnsi(key_path_),
+                                       posix::Utf8FromAnsi(name),
+                                       posix::RegistryTypeName(data.type),
+                                       DataField(before),
+                                       posix::RegistryDataText(data),
+                                       std::to_string(result.error())};
+    for (std::string& field : SpliceFields(splice)) fields.push_back(std::move(field));
+    posix::Trace(fields);
     return result;
   }
 
@@ -166,15 +188,16 @@ class FileRegistryKey : public RegistryKey {
   }
 
   // Only an existing value is changed; nothing is created.
-  // *old_data becomes the data the value had, when it was found.
+  // *old_data becomes the data the value had, when it was found, and *splice
+  // where the change went, once it is made.
   Result<> Set(const std::string& name, const RegistryData& data,
-               std::optional<RegistryData>* old_data) {
+               std::optional<RegistryData>* old_data, std::optional<Splice>* splice) {
     if (posix::IsWriteProtected(file_path_)) return Failure{kErrorAccessDenied};
     int lock_error = 0;
     const posix::UniqueFd lock = LockExport(file_path_, &lock_error);
     if (!lock) return Failure{posix::WindowsErrorFromErrno(lock_error)};
     for (int attempt = 0; attempt < kRewriteAttempts; ++attempt) {
-      const int error = Rewrite(name, data, old_data);
+      const int error = Rewrite(name, data, old_data, splice);
       if (error == 0) return {};
       if (error != EAGAIN) return Failure{posix::WindowsErrorFromErrno(error)};
     }
@@ -184,7 +207,7 @@ class FileRegistryKey : public RegistryKey {
   // One copy of the export with the value's lines replaced, renamed into
   // place unless the export changed meanwhile (EAGAIN). 0 or an errno.
   int Rewrite(const std::string& name, const RegistryData& data,
-              std::optional<RegistryData>* old_data) {
+              std::optional<RegistryData>* old_data, std::optional<Splice>* splice) {
     const posix::UniqueFd fd = OpenExport(file_path_);
     struct stat before {};
     if (!fd || ::fstat(fd.get(), &before) != 0) return ENOENT;
@@ -198,9 +221,13 @@ class FileRegistryKey : public RegistryKey {
     options.before_rename = [&] {
       return UnchangedSince(before, fd.get(), file_path_) ? 0 : EAGAIN;
     };
-    return posix::ReplaceFile(file_path_, options, [&](int out_fd) {
+    const int error = posix::ReplaceFile(file_path_, options, [&](int out_fd) {
       return CopyReplacingValue(fd.get(), out_fd, key_path_, name, data, *plan);
     });
+    if (error == 0) {
+      *splice = Splice{plan->begin, plan->end, posix::ReplacementLines(*plan, data).size()};
+    }
+    return error;
   }
 
   // Where the value lies, as the last query found it (the copy checks it

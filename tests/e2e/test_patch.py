@@ -23,9 +23,9 @@ NO_SERVICE = "The specified service does not exist as an installed service.\r\n"
 
 
 def readme_odbc_example():
-    """The odbc.ini example of the project's README, as an administrator would
-    copy it: the indented lines from its "# odbc.ini" comment on."""
-    readme = (Path(__file__).parents[2] / "README.md").read_text()
+    """The odbc.ini example of the stand-ins' description, as an administrator
+    would copy it: the indented lines from its "# odbc.ini" comment on."""
+    readme = (Path(__file__).parents[2] / "docs" / "stand-ins.md").read_text()
     start = readme.index("    # odbc.ini (")
     lines = []
     for line in readme[start:].splitlines():

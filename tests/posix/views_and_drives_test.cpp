@@ -147,13 +147,18 @@ TEST(DriveTest, PathsResolveComponentByComponentAsWindowsResolvesThem) {
   fs::create_directory_symlink("inside/../../../outside", root / "climbing");
   fs::create_directory_symlink(directory.path() / "outside", root / "absolute-outside");
   fs::create_symlink("loop", root / "loop");
+  fs::create_directories(root / "dup");
+  fs::create_directories(root / "Dup");
+  fs::create_directories(root / "latin");
+  WriteBytes(root / "latin" / "caf\xE9", "ANSI name");
   ScopedEnvironment drive("QLX_DRIVE_C", (directory.path() / "c").string());
   ScopedEnvironment unmapped("QLX_DRIVE_D", std::nullopt);
 
   const std::string ov = "Program Files (x86)/OV";
   const struct {
     std::string path;
-    std::optional<std::string> resolved;  // below the root; nothing: fails with 3
+    std::optional<std::string> resolved;  // below the root; nothing: fails
+    uint32_t error = platform::kErrorPathNotFound;
   } cases[] = {
       {"C:\\PROGRAM FILES (X86)\\ov\\QUELLMARK\\Config\\X.PROPS", ov + "/Quellmark/config/x.props"},
       {"c:/program files (x86)/ov/new.txt", ov + "/new.txt"},
@@ -169,6 +174,10 @@ TEST(DriveTest, PathsResolveComponentByComponentAsWindowsResolvesThem) {
       {"C:\\absolute-outside\\secret.txt", std::nullopt},
       {"C:\\loop\\x", std::nullopt},
       {"D:\\x.txt", std::nullopt},
+      {"C:\\DUP\\x.txt", std::nullopt},
+      {"C:\\latin\\caf\xC3\xA9", "latin/caf\xC3\xA9"},
+      {"C:\\" + std::string(256, 'a'), std::string(256, 'a')},
+      {"C:\\" + std::string(257, 'a'), std::nullopt, platform::kErrorFilenameExcedRange},
   };
   for (const auto& c : cases) {
     const platform::Result<std::string> resolved = platform::posix::ResolveDrivePath(c.path);
@@ -177,9 +186,16 @@ TEST(DriveTest, PathsResolveComponentByComponentAsWindowsResolvesThem) {
                 (root / *c.resolved).string())
           << c.path;
     } else {
-      EXPECT_EQ(resolved.error(), platform::kErrorPathNotFound) << c.path;
+      EXPECT_EQ(resolved.error(), c.error) << c.path;
     }
   }
+  // What a copy of a Windows disk should not hold is told apart.
+  const auto duplicate = platform::posix::ExamineDrivePath("C:\\dup\\x").case_duplicates;
+  ASSERT_EQ(duplicate.size(), 1u);
+  EXPECT_EQ(duplicate[0].names, (std::vector<std::string>{"Dup", "dup"}));
+  const auto latin = platform::posix::ExamineDrivePath("C:\\latin\\x").not_utf8;
+  ASSERT_EQ(latin.size(), 1u);
+  EXPECT_EQ(latin[0].names, std::vector<std::string>{"caf\xE9"});
   // The program's own opens see the same.
   EXPECT_TRUE(platform::OpenFile("C:\\program files (x86)\\ov\\quellmark\\CONFIG\\X.props", "r"));
   EXPECT_EQ(platform::OpenFile("C:\\outside\\secret.txt", "w").error(),
@@ -197,6 +213,7 @@ TEST(StandInTraceTest, ReadsChangesAndTransitionsAreLinesOfTheTrace) {
   ScopedEnvironment services("QLX_SERVICES_FILE", directory / "services");
   ScopedEnvironment drive("QLX_DRIVE_C", directory.path().string());
   ScopedEnvironment trace("QLX_TRACE_FILE", directory / "trace");
+  ScopedEnvironment path("PATH", "/usr/bin");
 
   EXPECT_FALSE(platform::SystemRegistry().OpenLocalMachineKey("SOFTWARE\\None", KeyAccess::kQuery));
   auto key = platform::SystemRegistry().OpenLocalMachineKey(kQuellmark, KeyAccess::kQueryAndSet);
@@ -223,12 +240,14 @@ TEST(StandInTraceTest, ReadsChangesAndTransitionsAreLinesOfTheTrace) {
   const std::vector<std::string> lines = {
       "registry.read\t-\tSOFTWARE\\\\None\t-\t-\t-\t-\t2",
       "registry.read\t" + export_file + keys + "Tab\\tName\t-\t-\t2",
-      "registry.write\t" + export_file + keys + "Build\tREG_SZ\t32-bit view\t4.3.1\t0",
+      "registry.write\t" + export_file + keys +
+          "Build\tREG_SZ\t32-bit view\t4.3.1\t0\t137\t160\t17",
       "file.write\tC:\\\\New.txt\t" + root + "/New.txt\tcreated\t0",
       "file.write\tc:\\\\new.TXT\t" + root + "/New.txt\tchanged\t0",
       "file.write\tC:\\\\copy.txt\t" + root + "/copy.txt\tcopied\t0",
       "file.delete\tC:\\\\COPY.TXT\t" + root + "/copy.txt\t0",
       "file.write\tC:\\\\Out.txt\t" + root + "/Out.txt\tcreated\t0",
+      "process\tinterpreter\ttrue >C:\\\\Out.txt 2>nul\t0\t/usr/bin/true",
       "service\tov quellmark\tstop\trunning\tstopped\t0",
       "service\tov quellmark\tstop\tstopped\tstopped\t1062",
   };
