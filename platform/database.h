@@ -5,6 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/result.h"
+#include "platform/windows_codes.h"
+
 namespace qlx::platform {
 
 // A failed database call: its HRESULT and, when the failing object left error
@@ -26,6 +29,9 @@ class Recordset {
  public:
   virtual ~Recordset() = default;
   virtual void Close() = 0;  // throws ComError
+  // True when the cursor stands past the last row (no row at all, right
+  // after the statement); throws ComError.
+  virtual bool AtEnd() = 0;
 };
 
 // One database connection object; released, not closed, when destroyed.
@@ -52,6 +58,13 @@ class DatabaseDriver {
   virtual bool InitializeCom() = 0;
   // A new, unopened connection object; null when none can be made.
   virtual std::unique_ptr<Connection> CreateConnection() = 0;
+  // Whether the OLE DB provider of that name (as a connection string's
+  // Provider names it) can be created in this process: nothing, or the
+  // HRESULT (as an unsigned code) of the refusal; ERROR_NOT_SUPPORTED where
+  // there are no such providers to ask.
+  virtual Result<> CreateProvider(const std::string& /*provider*/) {
+    return Failure{kErrorNotSupported};
+  }
 };
 
 DatabaseDriver& SystemDatabaseDriver();

@@ -45,6 +45,8 @@ class StdioFiles : public Files {
   Result<> CreateNew(const std::string& path) override { return CreateNewFile(path); }
   Result<> RemoveAtReboot(const std::string& path) override { return RemoveFileAtReboot(path); }
   Result<> Empty(const std::string& path) override { return EmptyFile(path); }
+  bool IsDirectory(const std::string& path) override { return IsDirectoryPath(path); }
+  Result<> ProbeWrite(const std::string& path) override { return ProbeFileWrite(path); }
 };
 
 }  // namespace

@@ -53,6 +53,12 @@ class Files {
   // Cuts the file to nothing; fails for a link (never followed), a directory
   // or a missing file.
   virtual Result<> Empty(const std::string& path) = 0;
+  // Whether the path names an existing directory.
+  virtual bool IsDirectory(const std::string& path) = 0;
+  // Whether the file could be written, changing nothing: an existing file is
+  // opened for writing and closed again untouched; a missing one is created
+  // and deleted again. Nothing, or the Windows code of the refusal.
+  virtual Result<> ProbeWrite(const std::string& path) = 0;
 };
 
 Files& SystemFiles();
@@ -76,6 +82,8 @@ Result<> CopyFileReplacing(const std::string& from, const std::string& to);
 Result<> CreateNewFile(const std::string& path);
 Result<> RemoveFileAtReboot(const std::string& path);
 Result<> EmptyFile(const std::string& path);
+bool IsDirectoryPath(const std::string& path);
+Result<> ProbeFileWrite(const std::string& path);
 // File::Append on a stream opened for appending.
 bool AppendWhole(std::FILE* stream, const std::string& text);
 

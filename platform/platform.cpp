@@ -32,6 +32,14 @@ MessageTable& SystemMessageTable() {
 
 const Facilities& Current() { return InForce(); }
 
+bool RunsOnStandIns() {
+#ifdef _WIN32
+  return false;
+#else
+  return true;
+#endif
+}
+
 ScopedFacilities::ScopedFacilities(const Facilities& replacement) : previous_(InForce()) {
   Facilities& in_force = InForce();
   if (replacement.registry) in_force.registry = replacement.registry;

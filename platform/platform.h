@@ -22,6 +22,10 @@ struct Facilities {
   Files* files;
 };
 
+// True in the Linux build, whose facilities are stand-ins for a copy of a
+// server: what only the server itself can tell is not checked there.
+bool RunsOnStandIns();
+
 // The facilities in force: the system's unless a ScopedFacilities overrides them.
 const Facilities& Current();
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/result.h"
+#include "platform/windows_codes.h"
 
 namespace qlx::platform {
 
@@ -26,6 +27,13 @@ class Processes {
   // console, in a private directory as above, and waits for it to end. An
   // interruption ends the interpreter and every process it started at once.
   virtual void RunCommandInterpreter(const std::string& line) = 0;
+  // Where the command interpreter, started as the children are, would find
+  // the program it is given by name (PATH, with PATHEXT on Windows): its
+  // path, or ERROR_FILE_NOT_FOUND; ERROR_NOT_SUPPORTED where that cannot be
+  // told (the Linux stand-ins, whose PATH is the rehearsal's own).
+  virtual Result<std::string> WhereCmdFinds(const std::string& /*program*/) {
+    return Failure{kErrorNotSupported};
+  }
 };
 
 Processes& SystemProcesses();

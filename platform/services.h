@@ -8,6 +8,13 @@
 
 namespace qlx::platform {
 
+// What the service manager reports of a service.
+enum class ServiceState { kStopped, kStartPending, kStopPending, kRunning, kOther };
+struct ServiceStatus {
+  ServiceState state = ServiceState::kOther;
+  bool disabled = false;  // its start type forbids a start
+};
+
 // An open service handle (all access); closed when destroyed. A refused
 // request fails with the Windows error code of the refusal.
 class Service {
@@ -20,6 +27,8 @@ class Service {
   virtual void WaitWhileStopPending(std::chrono::milliseconds limit) = 0;
   // True while the service reports a stop in progress.
   virtual bool StopPending() = 0;
+  // Its state and whether it is disabled, read without changing anything.
+  virtual Result<ServiceStatus> Status() = 0;
 };
 
 // An open handle to the local service control manager (all access).

@@ -54,8 +54,18 @@ class OdbcRecordset : public Recordset {
     statement_->Free();
   }
 
+  // Asked right after the statement, as the check asks it: is there a row?
+  bool AtEnd() override {
+    if (statement_->freed()) throw ObjectClosed();
+    if (!fetched_) at_end_ = !statement_->Fetch();
+    fetched_ = true;
+    return at_end_;
+  }
+
  private:
   std::shared_ptr<StatementHandle> statement_;
+  bool fetched_ = false;
+  bool at_end_ = false;
 };
 
 class OdbcConnection : public Connection {

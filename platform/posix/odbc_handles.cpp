@@ -172,6 +172,13 @@ bool StatementHandle::ReturnsRows() {
   return columns > 0;
 }
 
+bool StatementHandle::Fetch() {
+  const SQLRETURN result = SQLFetch(handle_.get());
+  if (result == SQL_NO_DATA) return false;
+  if (!SQL_SUCCEEDED(result)) Fail();
+  return true;
+}
+
 void StatementHandle::CloseCursor() {
   if (!SQL_SUCCEEDED(SQLFreeStmt(handle_.get(), SQL_CLOSE))) Fail();
 }

@@ -80,6 +80,8 @@ class StatementHandle {
   void ExecDirect(const std::string& statement);
   // True when the statement produced a result set.
   bool ReturnsRows();
+  // Moves to the next row; false past the last one.
+  bool Fetch();
   void CloseCursor();
 
  private:

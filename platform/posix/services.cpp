@@ -185,6 +185,15 @@ class FileService : public Service {
   // The file knows no stop in progress.
   void WaitWhileStopPending(std::chrono::milliseconds /*limit*/) override {}
   bool StopPending() override { return false; }
+  // Running or stopped; the file knows no disabled service.
+  Result<ServiceStatus> Status() override {
+    const Result<ServicesFile> lines = ReadServicesFile(file_path_);
+    if (!lines) return Failure{lines.error()};
+    const std::optional<std::size_t> index = FindService(*lines, name_);
+    if (!index) return Failure{kErrorServiceDoesNotExist};
+    const bool running = ParseServiceLine((*lines)[*index])->running;
+    return ServiceStatus{running ? ServiceState::kRunning : ServiceState::kStopped, false};
+  }
 
  private:
   // Runs the request and traces the service's state before and after it.

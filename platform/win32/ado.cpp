@@ -34,6 +34,11 @@ class AdoRecordset final : public Recordset {
   explicit AdoRecordset(ComPtr<ado::Recordset> recordset) : recordset_(std::move(recordset)) {}
 
   void Close() override { Check(recordset_->Close()); }
+  bool AtEnd() override {
+    VARIANT_BOOL at_end = VARIANT_FALSE;
+    Check(recordset_->get_EOF(&at_end));
+    return at_end != VARIANT_FALSE;
+  }
 
  private:
   void Check(HRESULT result) { CheckResult(result, recordset_.get(), ado::kIidRecordset15); }

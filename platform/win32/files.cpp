@@ -91,6 +91,25 @@ Result<> EmptyFile(const std::string& path) {
   return {};
 }
 
+bool IsDirectoryPath(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+Result<> ProbeFileWrite(const std::string& path) {
+  // An existing file opens for writing untouched; a missing one is made and
+  // goes again when its handle closes.
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  }
+  if (file == INVALID_HANDLE_VALUE) return Failure{GetLastError()};
+  const win32::UniqueKernelHandle opened(file);
+  return {};
+}
+
 namespace {
 
 // Every writer of ours locks this byte, far past any end of file, across its

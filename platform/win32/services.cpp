@@ -3,6 +3,7 @@
 #include "platform/services.h"
 
 #include <utility>
+#include <vector>
 
 #include "platform/win32/handles.h"
 
@@ -38,6 +39,12 @@ class Win32Service : public Service {
     }
   }
 
+  Result<ServiceStatus> Status() override {
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(service_.get(), &status)) return Failure{GetLastError()};
+    return ServiceStatus{StateOf(status.dwCurrentState), StartType() == SERVICE_DISABLED};
+  }
+
   // False as well when the state cannot be read: there is nothing to wait for.
   bool StopPending() override {
     SERVICE_STATUS status{};
@@ -46,6 +53,33 @@ class Win32Service : public Service {
   }
 
  private:
+  static ServiceState StateOf(DWORD state) {
+    switch (state) {
+      case SERVICE_STOPPED:
+        return ServiceState::kStopped;
+      case SERVICE_START_PENDING:
+        return ServiceState::kStartPending;
+      case SERVICE_STOP_PENDING:
+        return ServiceState::kStopPending;
+      case SERVICE_RUNNING:
+        return ServiceState::kRunning;
+      default:
+        return ServiceState::kOther;
+    }
+  }
+
+  // The start type; SERVICE_DEMAND_START when it cannot be read.
+  DWORD StartType() const {
+    DWORD needed = 0;
+    QueryServiceConfigA(service_.get(), nullptr, 0, &needed);
+    std::vector<unsigned char> buffer(needed);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    if (needed == 0 || !QueryServiceConfigA(service_.get(), config, needed, &needed)) {
+      return SERVICE_DEMAND_START;
+    }
+    return config->dwStartType;
+  }
+
   UniqueServiceHandle service_;
 };
 

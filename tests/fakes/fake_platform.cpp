@@ -142,6 +142,15 @@ class FakeService : public platform::Service {
     return {};
   }
 
+  platform::Result<platform::ServiceStatus> Status() override {
+    const std::lock_guard<std::recursive_mutex> guard(FakesLock());
+    if (Injected(services_.faults, "status " + name_)) return platform::Failure{kErrorAccessDenied};
+    const bool running = services_.running[name_];
+    return platform::ServiceStatus{
+        running ? platform::ServiceState::kRunning : platform::ServiceState::kStopped,
+        services_.disabled.count(name_) > 0};
+  }
+
   bool StopPending() override {
     const std::lock_guard<std::recursive_mutex> guard(FakesLock());
     return services_.stop_pending_at_start || services_.stop_left.count() > 0;
@@ -215,7 +224,7 @@ namespace {
 
 class FakeRecordset : public platform::Recordset {
  public:
-  explicit FakeRecordset(FakeDatabase& database) : database_(database) {
+  FakeRecordset(FakeDatabase& database, int rows) : database_(database), rows_(rows) {
     ++database_.live_recordsets;
   }
   ~FakeRecordset() override {
@@ -226,9 +235,14 @@ class FakeRecordset : public platform::Recordset {
     database_.calls.push_back("close recordset");
     if (Injected(database_.faults, "close recordset")) throw platform::ComError(platform::kEFail);
   }
+  bool AtEnd() override {
+    database_.calls.push_back("at end");
+    return rows_ == 0;
+  }
 
  private:
   FakeDatabase& database_;
+  int rows_;
 };
 
 class FakeConnection : public platform::Connection {
@@ -258,7 +272,9 @@ class FakeConnection : public platform::Connection {
     Call("Execute");
     database_.calls.back() += " " + statement;
     FailIfTold(statement);
-    return std::make_unique<FakeRecordset>(database_);
+    const auto rows = database_.rows.find(statement);
+    return std::make_unique<FakeRecordset>(database_,
+                                           rows == database_.rows.end() ? 0 : rows->second);
   }
   void Close() override { Call("Close"); }
 
@@ -444,6 +460,21 @@ platform::Result<> FakeFiles::Empty(const std::string& path) {
   const auto found = files_.find(key);
   if (found == files_.end()) return platform::Failure{kErrorFileNotFound};
   found->second.clear();
+  return {};
+}
+
+bool FakeFiles::IsDirectory(const std::string& path) {
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
+  return directories_.count(Key(path)) > 0;
+}
+
+platform::Result<> FakeFiles::ProbeWrite(const std::string& path) {
+  const std::lock_guard<std::recursive_mutex> guard(FakesLock());
+  const std::string key = Key(path);
+  if (const uint32_t code = CheckFilePath(key)) return platform::Failure{code};
+  if (read_only_.count(key) || read_only_.count(ParentOf(key))) {
+    return platform::Failure{kErrorAccessDenied};
+  }
   return {};
 }
 

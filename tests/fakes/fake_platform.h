@@ -85,6 +85,7 @@ class FakeServices : public platform::Services {
   // limits): a start before then is refused with 1056.
   std::chrono::milliseconds stop_takes{0};
   std::chrono::milliseconds stop_left{0};
+  std::set<std::string> disabled;     // their start type forbids a start
   bool throw_on_stop = false;         // the stop request raises an exception
   std::vector<std::string> requests;  // "stop <name>", "wait <ms>", "start <name>"
   FaultPlan* faults = nullptr;
@@ -128,6 +129,8 @@ class FakeDatabase : public platform::DatabaseDriver {
   long command_timeout = 0;
   int live_connections = 0;
   int live_recordsets = 0;
+  // How many rows a statement's recordset holds (none when not named).
+  std::map<std::string, int> rows;
   FaultPlan* faults = nullptr;
 };
 
@@ -152,6 +155,8 @@ class FakeFiles : public platform::Files {
   platform::Result<> CreateNew(const std::string& path) override;
   platform::Result<> RemoveAtReboot(const std::string& path) override;
   platform::Result<> Empty(const std::string& path) override;
+  bool IsDirectory(const std::string& path) override;
+  platform::Result<> ProbeWrite(const std::string& path) override;
 
   // Makes the directory and its parents.
   void AddDirectory(const std::string& path);

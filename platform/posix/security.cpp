@@ -1,0 +1,16 @@
+// Linux has no Windows account to ask: the checks that need one say so.
+#include "platform/security.h"
+
+#include "platform/windows_codes.h"
+
+namespace qlx::platform {
+
+Result<bool> IsElevated() { return Failure{kErrorNotSupported}; }
+
+Result<std::vector<std::string>> OtherWritersOf(const std::string& /*directory*/) {
+  return Failure{kErrorNotSupported};
+}
+
+Result<std::string> ProgramDirectory() { return Failure{kErrorNotSupported}; }
+
+}  // namespace qlx::platform
