@@ -19,6 +19,7 @@
 #include "platform/processes.h"
 #include "platform/interruption.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <set>
@@ -258,8 +259,48 @@ class Child {
   StartedProcess started_;
 };
 
+// The entries of a list such as PATH or PATHEXT as cmd reads it: split at
+// each semicolon, double quotes removed, empty entries left out.
+std::vector<std::string> ListEntries(const std::string& list) {
+  std::vector<std::string> entries;
+  std::string::size_type start = 0;
+  while (start <= list.size()) {
+    const std::string::size_type end = std::min(list.find(';', start), list.size());
+    std::string entry = list.substr(start, end - start);
+    entry.erase(std::remove(entry.begin(), entry.end(), '"'), entry.end());
+    if (!entry.empty()) entries.push_back(entry);
+    start = end + 1;
+  }
+  return entries;
+}
+
+// What cmd does with a name without a path: it looks in its current
+// directory, then in each PATH entry in order, for the name followed by each
+// PATHEXT extension in order. The children's current directory is a fresh,
+// empty one, so only PATH counts; an entry that is not absolute would be
+// taken relative to that empty directory and is passed over.
+Result<std::string> CommandInterpreterSearch(const std::string& program) {
+  const std::optional<std::string> path = EnvironmentVariable("PATH");
+  const std::string extensions = EnvironmentVariable("PATHEXT").value_or(
+      ".COM;.EXE;.BAT;.CMD;.VBS;.VBE;.JS;.JSE;.WSF;.WSH;.MSC");
+  for (const std::string& directory : ListEntries(path.value_or(""))) {
+    if (!IsAbsolutePath(directory)) continue;
+    const bool ends_in_separator = directory.back() == '\\' || directory.back() == '/';
+    for (const std::string& extension : ListEntries(extensions)) {
+      const std::string candidate =
+          directory + (ends_in_separator ? "" : "\\") + program + extension;
+      if (IsExistingFile(candidate)) return candidate;
+    }
+  }
+  return Failure{ERROR_FILE_NOT_FOUND};
+}
+
 class Win32Processes : public Processes {
  public:
+  Result<std::string> WhereCmdFinds(const std::string& program) override {
+    return CommandInterpreterSearch(program);
+  }
+
   // Without a temporary directory, or a private one inside it, the child is
   // not started: our own directory is no safer a place.
   Result<uint32_t> RunHidden(const std::string& command_line, const GiveUp& give_up) override {

@@ -155,5 +155,35 @@ TEST_F(CommandInterpreterTest, RedirectsIntoAQuotedPathWithBlanks) {
   EXPECT_EQ(test::ReadBinaryFile(scratch_.File("pass2.txt")), "");
 }
 
+// cmd's search: the PATH entries in order (quotes removed, empty and
+// relative ones passed over, never the current directory), in each the
+// PATHEXT extensions in order (cmd's own list when unset); a folder is no
+// program.
+TEST_F(CommandInterpreterTest, WhereCmdFindsTheFirstEntryThenTheFirstExtension) {
+  const win32::ScopedPrivateDirectory tools(test::TemporaryDirectory());
+  const std::string a = tools.path() + "\\a", b = tools.path() + "\\b";
+  for (const std::string& folder : {a, b, b + "\\tool.exe"})
+    CreateDirectoryA(folder.c_str(), nullptr);
+  for (const std::string& file :
+       {a + "\\tool.cmd", a + "\\tool.bat", b + "\\tool.com", scratch_.File("tool.exe")}) {
+    test::WriteBinaryFile(file, "");
+  }
+  const struct {
+    std::optional<std::string> path, pathext;
+    std::string found;  // or the error code
+  } cases[] = {
+      {a + ";" + b, std::nullopt, a + "\\tool.BAT"},
+      {b + "\\;" + a, std::nullopt, b + "\\tool.COM"},
+      {";\"" + b + "\";;" + a, ".EXE;.CMD", a + "\\tool.CMD"},
+      {".;" + a, ".EXE", "2"},
+      {std::nullopt, std::nullopt, "2"},
+  };
+  for (const auto& c : cases) {
+    const test::ScopedEnvironmentVariable path("PATH", c.path), pathext("PATHEXT", c.pathext);
+    const Result<std::string> found = SystemProcesses().WhereCmdFinds("tool");
+    EXPECT_EQ(found.value_or(std::to_string(found.error())), c.found) << c.path.value_or("unset");
+  }
+}
+
 }  // namespace
 }  // namespace qlx::platform
