@@ -101,11 +101,38 @@ ComPtr<ado::Connection> NewConnectionObject() {
   return connection;
 }
 
+// The provider's object, created in this process as ADO would create it for
+// a connection string that names it, and released at once. A provider that
+// is registered only for 64-bit programs has no class in this 32-bit view.
+Result<> CreateProviderObject(const std::string& provider) {
+  const UniqueBstr prog_id = AnsiToBstr(provider);
+  CLSID class_id{};
+  HRESULT result = CLSIDFromProgID(prog_id.get(), &class_id);
+  ComPtr<IUnknown> object;
+  if (SUCCEEDED(result)) {
+    result = CoCreateInstance(class_id, nullptr, CLSCTX_INPROC_SERVER, ado::kIidUnknown,
+                              object.put_void());
+  }
+  if (FAILED(result)) return Failure{static_cast<uint32_t>(result)};
+  return {};
+}
+
 class AdoDriver final : public DatabaseDriver {
  public:
   // Single-threaded apartment. S_FALSE (already initialised on this thread)
   // counts as success; COM is never uninitialised.
   bool InitializeCom() override { return SUCCEEDED(CoInitialize(nullptr)); }
+
+  // COM comes into use first, as for a connection.
+  Result<> CreateProvider(const std::string& provider) override {
+    const HRESULT com = CoInitialize(nullptr);
+    if (FAILED(com)) return Failure{static_cast<uint32_t>(com)};
+    try {
+      return CreateProviderObject(provider);
+    } catch (const ComError& error) {  // the name could not be converted
+      return Failure{static_cast<uint32_t>(error.Error())};
+    }
+  }
 
   std::unique_ptr<Connection> CreateConnection() override {
     ComPtr<ado::Connection> connection = NewConnectionObject();
