@@ -23,8 +23,15 @@
 //   QLX_ADO_HANG    "<method>": every call of that method is recorded, followed
 //                   by a line "hanging", and then never returns, as a database
 //                   that does not answer.
+//   QLX_ADO_TABLE   a file that holds the table Supported_Servers as its model
+//                   names, one a line. An INSERT INTO Supported_Servers appends
+//                   the model it names (its first quoted value); a SELECT hands
+//                   out a recordset that holds a row when the model its first
+//                   quoted value names is in the file.
 //
-// Execute hands out no recordset: the program only ever releases it.
+// Only a SELECT gives a recordset; its calls are recorded as
+// "Recordset.get_EOF()" and "Recordset.Close()", and QLX_ADO_FAIL names them
+// so. Every other statement gives none: the program only ever releases it.
 
 #include <windows.h>
 // After windows.h, which they build on.
@@ -38,6 +45,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -93,15 +101,16 @@ void Record(const std::string& line) {
   std::fputc('\n', file.get());
 }
 
-std::string Narrow(BSTR text) {
-  if (text == nullptr) return "null";
+std::string Ansi(BSTR text) {
   const int wide_length = static_cast<int>(SysStringLen(text));
   const int length =
       WideCharToMultiByte(CP_ACP, 0, text, wide_length, nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<size_t>(length), '\0');
   WideCharToMultiByte(CP_ACP, 0, text, wide_length, narrow.data(), length, nullptr, nullptr);
-  return '"' + narrow + '"';
+  return narrow;
 }
+
+std::string Narrow(BSTR text) { return text == nullptr ? "null" : '"' + Ansi(text) + '"'; }
 
 std::wstring Widen(const std::string& text) {
   const int size = static_cast<int>(text.size());
@@ -145,6 +154,177 @@ HRESULT NotExpected(const char* method) {
   Record(std::string(method) + "(...) not expected");
   return E_NOTIMPL;
 }
+
+// The table Supported_Servers, as the file QLX_ADO_TABLE holds it.
+const std::string& TablePath() {
+  static const std::string path = Environment("QLX_ADO_TABLE");
+  return path;
+}
+
+bool InTable(const std::string& model) {
+  std::ifstream table(TablePath(), std::ios::binary);
+  for (std::string line; std::getline(table, line);) {
+    if (line == model) return true;
+  }
+  return false;
+}
+
+void AddToTable(const std::string& model) {
+  if (TablePath().empty()) return;
+  std::ofstream(TablePath(), std::ios::binary | std::ios::app) << model << '\n';
+}
+
+// The first value quoted in the statement: the model an INSERT or a SELECT
+// names.
+std::string FirstQuoted(const std::string& statement) {
+  const size_t start = statement.find('\'');
+  const size_t end = statement.find('\'', start + 1);
+  return start == std::string::npos || end == std::string::npos
+             ? std::string()
+             : statement.substr(start + 1, end - start - 1);
+}
+
+// ADO's adErrObjectClosed as an HRESULT.
+constexpr HRESULT kObjectClosed = static_cast<HRESULT>(0x800A0E78);
+
+// A Recordset method the program has no business calling.
+#define QLX_NOT_EXPECTED(method, ...)                      \
+  HRESULT STDMETHODCALLTYPE method(__VA_ARGS__) override { \
+    return NotExpected("Recordset." #method);              \
+  }
+
+// The rows of a SELECT: one or none. The program asks only whether the
+// cursor stands past the end, and closes it.
+class TestRecordset final : public _ADORecordset {
+ public:
+  explicit TestRecordset(bool holds_a_row) : at_end_(holds_a_row ? VARIANT_FALSE : VARIANT_TRUE) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_IDispatch) &&
+        !IsEqualIID(id, IID__ADO) && !IsEqualIID(id, IID_IADORecordset15) &&
+        !IsEqualIID(id, IID_IADORecordset20) && !IsEqualIID(id, IID_IADORecordset21) &&
+        !IsEqualIID(id, IID_IADORecordset)) {
+      return E_NOINTERFACE;
+    }
+    *object = static_cast<_ADORecordset*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) {
+      const std::unique_ptr<TestRecordset> last(this);
+    }
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE get_EOF(VARIANT_BOOL* at_end) override {
+    const HRESULT result = Called("Recordset.get_EOF", "");
+    if (FAILED(result)) return result;
+    if (!open_) return kObjectClosed;
+    if (at_end == nullptr) return E_POINTER;
+    *at_end = at_end_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Close() override {
+    const HRESULT result = Called("Recordset.Close", "");
+    if (FAILED(result)) return result;
+    if (!open_) return kObjectClosed;
+    open_ = false;
+    return S_OK;
+  }
+
+  QLX_NOT_EXPECTED(GetTypeInfoCount, UINT*)
+  QLX_NOT_EXPECTED(GetTypeInfo, UINT, LCID, ITypeInfo**)
+  QLX_NOT_EXPECTED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+  QLX_NOT_EXPECTED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
+  QLX_NOT_EXPECTED(get_Properties, ADOProperties**)
+  QLX_NOT_EXPECTED(get_AbsolutePosition, PositionEnum*)
+  QLX_NOT_EXPECTED(put_AbsolutePosition, PositionEnum)
+  QLX_NOT_EXPECTED(putref_ActiveConnection, IDispatch*)
+  QLX_NOT_EXPECTED(put_ActiveConnection, VARIANT)
+  QLX_NOT_EXPECTED(get_ActiveConnection, VARIANT*)
+  QLX_NOT_EXPECTED(get_BOF, VARIANT_BOOL*)
+  QLX_NOT_EXPECTED(get_Bookmark, VARIANT*)
+  QLX_NOT_EXPECTED(put_Bookmark, VARIANT)
+  QLX_NOT_EXPECTED(get_CacheSize, long*)
+  QLX_NOT_EXPECTED(put_CacheSize, long)
+  QLX_NOT_EXPECTED(get_CursorType, CursorTypeEnum*)
+  QLX_NOT_EXPECTED(put_CursorType, CursorTypeEnum)
+  QLX_NOT_EXPECTED(get_Fields, ADOFields**)
+  QLX_NOT_EXPECTED(get_LockType, LockTypeEnum*)
+  QLX_NOT_EXPECTED(put_LockType, LockTypeEnum)
+  QLX_NOT_EXPECTED(get_MaxRecords, long*)
+  QLX_NOT_EXPECTED(put_MaxRecords, long)
+  QLX_NOT_EXPECTED(get_RecordCount, long*)
+  QLX_NOT_EXPECTED(putref_Source, IDispatch*)
+  QLX_NOT_EXPECTED(put_Source, BSTR)
+  QLX_NOT_EXPECTED(get_Source, VARIANT*)
+  QLX_NOT_EXPECTED(AddNew, VARIANT, VARIANT)
+  QLX_NOT_EXPECTED(CancelUpdate, void)
+  QLX_NOT_EXPECTED(Delete, AffectEnum)
+  QLX_NOT_EXPECTED(GetRows, long, VARIANT, VARIANT, VARIANT*)
+  QLX_NOT_EXPECTED(Move, long, VARIANT)
+  QLX_NOT_EXPECTED(MoveNext, void)
+  QLX_NOT_EXPECTED(MovePrevious, void)
+  QLX_NOT_EXPECTED(MoveFirst, void)
+  QLX_NOT_EXPECTED(MoveLast, void)
+  QLX_NOT_EXPECTED(Open, VARIANT, VARIANT, CursorTypeEnum, LockTypeEnum, LONG)
+  QLX_NOT_EXPECTED(Requery, LONG)
+  QLX_NOT_EXPECTED(_xResync, AffectEnum)
+  QLX_NOT_EXPECTED(Update, VARIANT, VARIANT)
+  QLX_NOT_EXPECTED(get_AbsolutePage, PositionEnum*)
+  QLX_NOT_EXPECTED(put_AbsolutePage, PositionEnum)
+  QLX_NOT_EXPECTED(get_EditMode, EditModeEnum*)
+  QLX_NOT_EXPECTED(get_Filter, VARIANT*)
+  QLX_NOT_EXPECTED(put_Filter, VARIANT)
+  QLX_NOT_EXPECTED(get_PageCount, long*)
+  QLX_NOT_EXPECTED(get_PageSize, long*)
+  QLX_NOT_EXPECTED(put_PageSize, long)
+  QLX_NOT_EXPECTED(get_Sort, BSTR*)
+  QLX_NOT_EXPECTED(put_Sort, BSTR)
+  QLX_NOT_EXPECTED(get_Status, long*)
+  QLX_NOT_EXPECTED(get_State, LONG*)
+  QLX_NOT_EXPECTED(_xClone, _ADORecordset**)
+  QLX_NOT_EXPECTED(UpdateBatch, AffectEnum)
+  QLX_NOT_EXPECTED(CancelBatch, AffectEnum)
+  QLX_NOT_EXPECTED(get_CursorLocation, CursorLocationEnum*)
+  QLX_NOT_EXPECTED(put_CursorLocation, CursorLocationEnum)
+  QLX_NOT_EXPECTED(NextRecordset, VARIANT*, _ADORecordset**)
+  QLX_NOT_EXPECTED(Supports, CursorOptionEnum, VARIANT_BOOL*)
+  QLX_NOT_EXPECTED(get_Collect, VARIANT, VARIANT*)
+  QLX_NOT_EXPECTED(put_Collect, VARIANT, VARIANT)
+  QLX_NOT_EXPECTED(get_MarshalOptions, MarshalOptionsEnum*)
+  QLX_NOT_EXPECTED(put_MarshalOptions, MarshalOptionsEnum)
+  QLX_NOT_EXPECTED(Find, BSTR, long, SearchDirectionEnum, VARIANT)
+  QLX_NOT_EXPECTED(Cancel, void)
+  QLX_NOT_EXPECTED(get_DataSource, IUnknown**)
+  QLX_NOT_EXPECTED(putref_DataSource, IUnknown*)
+  QLX_NOT_EXPECTED(_xSave, BSTR, PersistFormatEnum)
+  QLX_NOT_EXPECTED(get_ActiveCommand, IDispatch**)
+  QLX_NOT_EXPECTED(put_StayInSync, VARIANT_BOOL)
+  QLX_NOT_EXPECTED(get_StayInSync, VARIANT_BOOL*)
+  QLX_NOT_EXPECTED(GetString, StringFormatEnum, long, BSTR, BSTR, BSTR, BSTR*)
+  QLX_NOT_EXPECTED(get_DataMember, BSTR*)
+  QLX_NOT_EXPECTED(put_DataMember, BSTR)
+  QLX_NOT_EXPECTED(CompareBookmarks, VARIANT, VARIANT, CompareEnum*)
+  QLX_NOT_EXPECTED(Clone, LockTypeEnum, _ADORecordset**)
+  QLX_NOT_EXPECTED(Resync, AffectEnum, ResyncEnum)
+  QLX_NOT_EXPECTED(Seek, VARIANT, SeekEnum)
+  QLX_NOT_EXPECTED(put_Index, BSTR)
+  QLX_NOT_EXPECTED(get_Index, BSTR*)
+  QLX_NOT_EXPECTED(Save, VARIANT, PersistFormatEnum)
+
+ private:
+  ULONG references_ = 1;
+  VARIANT_BOOL at_end_;
+  bool open_ = true;
+};
+
+#undef QLX_NOT_EXPECTED
 
 class TestConnection final : public _ADOConnection, public ISupportErrorInfo {
  public:
@@ -196,8 +376,17 @@ class TestConnection final : public _ADOConnection, public ISupportErrorInfo {
   HRESULT STDMETHODCALLTYPE Execute(BSTR command_text, VARIANT* records_affected, long options,
                                     _ADORecordset** recordset) override {
     if (recordset != nullptr) *recordset = nullptr;
-    return Called("Execute", Narrow(command_text) + ", " + (records_affected ? "&" : "null") +
-                                 ", " + std::to_string(options));
+    const HRESULT result =
+        Called("Execute", Narrow(command_text) + ", " + (records_affected ? "&" : "null") + ", " +
+                              std::to_string(options));
+    if (FAILED(result)) return result;
+    const std::string statement = command_text ? Ansi(command_text) : "";
+    if (statement.rfind("INSERT INTO Supported_Servers ", 0) == 0) {
+      AddToTable(FirstQuoted(statement));
+    } else if (statement.rfind("SELECT ", 0) == 0 && recordset != nullptr) {
+      *recordset = std::make_unique<TestRecordset>(InTable(FirstQuoted(statement))).release();
+    }
+    return result;
   }
   HRESULT STDMETHODCALLTYPE Close() override { return Called("Close", ""); }
 

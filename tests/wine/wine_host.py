@@ -12,7 +12,8 @@ the patch sees and, where a scenario asks, the 64-bit view), the host's and
 the add-on's directories with their properties files, the service
 "OV Quellmark" (the test service program, installed with sc), the fake
 `zqtool` and `zqpassword` programs on the PATH, the test ADO provider
-registered as the ADODB.Connection class, and the directory the patch is run
+registered as the ADODB.Connection class (and under the OLE DB providers'
+names), and the directory the patch is run
 from with the new "qlxtools.xml". After a run it reads back what the patch
 left: the log, the service state, the registry values, the files and the
 calls the provider received.
@@ -35,8 +36,9 @@ from pathlib import Path, PureWindowsPath
 SERVICE = "OV Quellmark"
 HOST_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Orvanta\Vantline\Settings"
 # The ADODB.Connection class's server, in the 32-bit view the patch sees.
+ADO_CONNECTION_CLASS = "{00000514-0000-0010-8000-00AA006D2EA4}"
 ADO_CONNECTION_SERVER_KEY = (r"HKEY_LOCAL_MACHINE\SOFTWARE\Classes\CLSID"
-                             r"\{00000514-0000-0010-8000-00AA006D2EA4}\InprocServer32")
+                             rf"\{ADO_CONNECTION_CLASS}\InprocServer32")
 ADDON_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\OV\Quellmark"
 UNINSTALL_KEY = (r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion"
                  r"\Uninstall\OV Quellmark_is1")
@@ -66,7 +68,7 @@ def wine_environment(prefix):
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
     })
     # Only the variables a scenario sets itself reach its programs.
-    for name in ("WINEPATH", "QLX_ADO_RECORD", "QLX_ADO_FAIL", "QLX_ADO_HANG"):
+    for name in ("WINEPATH", "QLX_ADO_RECORD", "QLX_ADO_FAIL", "QLX_ADO_HANG", "QLX_ADO_TABLE"):
         env.pop(name, None)
     return env
 
@@ -272,6 +274,11 @@ class Host:
         self.comspec = None
         self.command_interpreter_recorder = False
         self.database_record = r"C:\database.calls"
+        # The table Supported_Servers, a model name a line: the INSERTs append.
+        self.database_table = r"C:\database.table"
+        # The OLE DB providers installed for 32-bit programs, each a name for
+        # the test provider's class: only whether it can be created is asked.
+        self.providers = ["sqloledb", "OraOLEDB.Oracle"]
         # "<method> <HRESULT in hex>[ <description>]": the provider fails every
         # call of that method, with error information when there is a
         # description (tests/wine/test_ado_provider.cpp).
@@ -326,6 +333,9 @@ class Host:
         keys = dict(self.registry)
         keys[ADO_CONNECTION_SERVER_KEY] = {"": (REG_SZ, self.ado_provider_path),
                                            "ThreadingModel": (REG_SZ, "Apartment")}
+        for provider in self.providers:
+            keys[rf"HKEY_LOCAL_MACHINE\SOFTWARE\Classes\{provider}\CLSID"] = {
+                "": (REG_SZ, ADO_CONNECTION_CLASS)}
         if self.command_interpreter_recorder:
             self.comspec = rf"{self.tools_dir}\cmdrecorder.exe"
         if self.comspec is not None:
@@ -383,7 +393,8 @@ class Host:
         return self.run_again(program, *arguments)
 
     def run_again(self, program, *arguments):
-        extra_env = {"WINEPATH": self.tools_dir, "QLX_ADO_RECORD": self.database_record}
+        extra_env = {"WINEPATH": self.tools_dir, "QLX_ADO_RECORD": self.database_record,
+                     "QLX_ADO_TABLE": self.database_table}
         if self.database_failure is not None:
             extra_env["QLX_ADO_FAIL"] = self.database_failure
         return self.prefix.run(program, *arguments, cwd=self.prefix.unix_path(self.work_dir),
