@@ -1,12 +1,13 @@
 """Reads the release files as they are shipped and fails unless they are what
-a Windows administrator is promised: qlxpatch.exe is a 32-bit console
-program that needs only DLLs every Windows has, carries no debug information
-and no symbols, runs as invoker and names its version; the guide is plain
+a Windows administrator is promised: each program (qlxpatch.exe, qlxcheck.exe)
+is a 32-bit console program that needs only DLLs every Windows has, carries
+no debug information and no symbols, runs as invoker and names itself and its
+version; the guide is plain
 ASCII with CR LF line ends, shows the log texts that the program writes
 (tests/e2e/expected_log.py), and holds no fault that once misled an administrator.
 
 Run with Debian's /usr/bin/python3, which has python3-pefile:
-    check_release_files.py EXE GUIDE VERSION
+    check_release_files.py GUIDE VERSION EXE...
 """
 
 import re
@@ -23,12 +24,14 @@ SYSTEM_DLLS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll", "oleau
                "user32.dll"}
 RT_MANIFEST = 24
 ENGLISH_US_WINDOWS_1252 = "040904E4"
+# The shipped programs, each with what its description calls it.
+PROGRAMS = {"qlxpatch.exe": "patch", "qlxcheck.exe": "check"}
 
 
-def version_strings(version):
+def version_strings(name, version):
     """The string table, all of it: no company or copyright is named."""
-    return {"FileDescription": f"OV Quellmark {version} patch", "FileVersion": version,
-            "InternalName": "qlxpatch.exe", "OriginalFilename": "qlxpatch.exe",
+    return {"FileDescription": f"OV Quellmark {version} {PROGRAMS.get(name)}",
+            "FileVersion": version, "InternalName": name, "OriginalFilename": name,
             "ProductName": "OV Quellmark", "ProductVersion": version}
 
 
@@ -88,7 +91,7 @@ def translations(pe):
 
 
 def exe_checks(path, version):
-    pe = pefile.PE(path)
+    pe, name = pefile.PE(path), Path(path).name
     header, optional = pe.FILE_HEADER, pe.OPTIONAL_HEADER
     fixed = pe.VS_FIXEDFILEINFO[0] if getattr(pe, "VS_FIXEDFILEINFO", None) else None
     debug_directory = optional.DATA_DIRECTORY[
@@ -109,7 +112,7 @@ def exe_checks(path, version):
         ("manifest runs it as invoker", manifest_levels(pe) == ["asInvoker"],
          manifest_levels(pe)),
         (f"version strings say {version}",
-         string_tables(pe) == {ENGLISH_US_WINDOWS_1252: version_strings(version)},
+         string_tables(pe) == {ENGLISH_US_WINDOWS_1252: version_strings(name, version)},
          string_tables(pe)),
         ("version translation English (US), code page 1252",
          [t.lower() for t in translations(pe)] == ["0x0409 0x04e4"], translations(pe)),
@@ -154,9 +157,11 @@ def guide_checks(path):
     ]
 
 
-def main(exe, guide, version):
+def main(guide, version, *exes):
+    checks = [(f"{Path(exe).name}: {description}", passed, found) for exe in exes
+              for description, passed, found in exe_checks(exe, version)]
     failed = 0
-    for description, passed, found in exe_checks(exe, version) + guide_checks(guide):
+    for description, passed, found in checks + guide_checks(guide):
         print(f"{'ok    ' if passed else 'FAILED'} {description}"
               + ("" if passed else f": found {found}"))
         failed += not passed
