@@ -1,7 +1,9 @@
 #include "driver/patch_sequence.h"
 
 #include "config/registry_values.h"
+#include "config/version_values.h"
 #include "database/ktr_database_interface.h"
+#include "database/server_models.h"
 #include "driver/guarded_step.h"
 #include "driver/patch_log.h"
 #include "driver/run_control.h"
@@ -11,31 +13,22 @@
 namespace qlx {
 namespace {
 
-constexpr char kNewVersion[] = "4.3.1";
-constexpr char kAddOnKey[] = "Software\\OV\\Quellmark";
-constexpr char kUninstallKey[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OV Quellmark_is1";
-
-const char* const kStatements[] = {
-    "INSERT INTO Supported_Servers (Model_Name, Model_Support, Max_Processors, "
-    "Hyper_Threading_Support)\tVALUES ('TX540A1', 'TX540A1x', 2 , 1)",
-    "INSERT INTO Supported_Servers (Model_Name, Model_Support, Max_Processors, "
-    "Hyper_Threading_Support)\tVALUES ('TX520A1', 'TX520A1x', 2 , 1)",
-};
-
+// Each value in turn; the first that cannot be updated ends the step.
 bool UpdateVersionValues() {
-  const RegistryRoot root = RegistryRoot::kLocalMachine;
-  return UpdateRegistryValue(root, kAddOnKey, "Build", kNewVersion) &&
-         UpdateRegistryValue(root, kAddOnKey, "Version", kNewVersion) &&
-         UpdateRegistryValue(root, kUninstallKey, "DisplayVersion", kNewVersion);
+  for (const VersionValue& value : kVersionValues) {
+    if (!UpdateRegistryValue(RegistryRoot::kLocalMachine, value.key, value.name, kNewVersion)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void UpdateDatabaseAndVersion(RunControl& run, KTRDatabaseInterface& session) {
   LogText("Starting updation...\n");
-  for (const char* statement : kStatements) {
+  for (const ServerModel& model : kServerModels) {
     run.Check();
     LogText(OutcomeWord(
-        Guarded(kPatchModule, "ExecuteQuery", [&] { return session.ExecuteQuery(statement); })));
+        Guarded(kPatchModule, "ExecuteQuery", [&] { return session.ExecuteQuery(model.insert); })));
   }
   run.Check();
   Guarded(kPatchModule, "CloseConnection", [&session] { return session.CloseConnection(); });
