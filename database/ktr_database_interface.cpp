@@ -10,8 +10,6 @@
 namespace qlx {
 namespace {
 
-constexpr long kConnectionTimeoutSeconds = 60;
-
 platform::DatabaseDriver& Driver() { return *platform::Current().database; }
 
 }  // namespace

@@ -15,6 +15,9 @@ namespace qlx {
 // cannot be brought into use.
 class KTRDatabaseInterface {
  public:
+  // How long the open may take.
+  static constexpr long kConnectionTimeoutSeconds = 60;
+
   KTRDatabaseInterface() = default;
   // Releases the recordset, then the connection; closes nothing.
   ~KTRDatabaseInterface() = default;

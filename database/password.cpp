@@ -35,10 +35,8 @@ class OutputFiles {
   void Add(const std::string& path) {
     if (std::find(paths_.begin(), paths_.end(), path) == paths_.end()) paths_.push_back(path);
   }
-  // An interruption ends the retries: the clean-up that follows deletes
-  // the file again.
   static void Remove(const std::string& path) {
-    RemovePasswordFile(path, std::chrono::steady_clock::now() + kRemoveBound, true);
+    RemovePasswordFile(path, std::chrono::steady_clock::now() + kRemoveBound);
   }
 
  private:

@@ -5,7 +5,6 @@
 #include "config/host_paths.h"
 #include "driver/patch_log.h"
 #include "platform/files.h"
-#include "platform/interruption.h"
 #include "platform/platform.h"
 #include "platform/windows_codes.h"
 
@@ -48,15 +47,10 @@ bool PreparePasswordFile(const std::string& path) {
   return Removed(path) && platform::Current().files->CreateNew(path);
 }
 
-void RemovePasswordFile(const std::string& path, std::chrono::steady_clock::time_point deadline,
-                        bool interruptible) {
+void RemovePasswordFile(const std::string& path, std::chrono::steady_clock::time_point deadline) {
   while (!Removed(path)) {
     if (std::chrono::steady_clock::now() + kRemoveRetryPause > deadline) return GiveUp(path);
-    if (!interruptible) {
-      std::this_thread::sleep_for(kRemoveRetryPause);
-    } else if (platform::WaitForInterruptions(kRemoveRetryPause)) {
-      return;
-    }
+    std::this_thread::sleep_for(kRemoveRetryPause);
   }
 }
 

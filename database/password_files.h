@@ -19,14 +19,12 @@ std::vector<std::string> PasswordFilePaths();
 // false when either fails, and then the tool must not write into it.
 bool PreparePasswordFile(const std::string& path);
 
-// Deletes the file, retrying until the deadline (at least once); when
-// `interruptible`, an interruption ends the retries at once and leaves the
-// file to the clean-up. One that still cannot be deleted is emptied (a link
+// Deletes the file, retrying until the deadline (at least once). One that
+// still cannot be deleted is emptied (a link
 // is not followed), scheduled for deletion at the next start of the system,
 // and logged with both outcomes as
 // "QLXPatch - <path> could not be deleted (emptied|not emptied, error <code>;
 // deletion at restart scheduled|refused, error <code>)".
-void RemovePasswordFile(const std::string& path, std::chrono::steady_clock::time_point deadline,
-                        bool interruptible = false);
+void RemovePasswordFile(const std::string& path, std::chrono::steady_clock::time_point deadline);
 
 }  // namespace qlx

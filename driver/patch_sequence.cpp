@@ -1,67 +1,75 @@
 #include "driver/patch_sequence.h"
 
 #include "config/registry_values.h"
+#include "config/version_values.h"
 #include "database/ktr_database_interface.h"
+#include "database/server_models.h"
 #include "driver/guarded_step.h"
 #include "driver/patch_log.h"
 #include "driver/run_control.h"
 #include "host/service_control.h"
+#include "host/tool_registration.h"
 #include "platform/interruption.h"
 
 namespace qlx {
 namespace {
 
-constexpr char kNewVersion[] = "4.3.1";
-constexpr char kAddOnKey[] = "Software\\OV\\Quellmark";
-constexpr char kUninstallKey[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OV Quellmark_is1";
-
-const char* const kStatements[] = {
-    "INSERT INTO Supported_Servers (Model_Name, Model_Support, Max_Processors, "
-    "Hyper_Threading_Support)\tVALUES ('TX540A1', 'TX540A1x', 2 , 1)",
-    "INSERT INTO Supported_Servers (Model_Name, Model_Support, Max_Processors, "
-    "Hyper_Threading_Support)\tVALUES ('TX520A1', 'TX520A1x', 2 , 1)",
-};
-
+// Each value in turn; the first that cannot be updated ends the step.
 bool UpdateVersionValues() {
-  const RegistryRoot root = RegistryRoot::kLocalMachine;
-  return UpdateRegistryValue(root, kAddOnKey, "Build", kNewVersion) &&
-         UpdateRegistryValue(root, kAddOnKey, "Version", kNewVersion) &&
-         UpdateRegistryValue(root, kUninstallKey, "DisplayVersion", kNewVersion);
+  for (const VersionValue& value : kVersionValues) {
+    if (!UpdateRegistryValue(RegistryRoot::kLocalMachine, value.key, value.name, kNewVersion)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void Check() { platform::ThrowIfInterrupted(); }
+
+// The tool registration as one unit: once under way, a first interruption
+// lets it finish.
+bool RefreshTools(RunControl& run) {
+  Check();  // an interruption before the removal skips it
+  run.tools_at_risk = true;
+  const bool refreshed = RefreshToolRegistration();
+  // A zqtool that the interruption reached itself (it shares the console).
+  run.tools_at_risk = !refreshed && platform::Interruptions() > 0;
+  return refreshed;
 }
 
 void UpdateDatabaseAndVersion(RunControl& run, KTRDatabaseInterface& session) {
   LogText("Starting updation...\n");
-  for (const char* statement : kStatements) {
-    run.Check();
+  for (const ServerModel& model : kServerModels) {
+    Check();
     LogText(OutcomeWord(
-        Guarded(kPatchModule, "ExecuteQuery", [&] { return session.ExecuteQuery(statement); })));
+        Guarded(kPatchModule, "ExecuteQuery", [&] { return session.ExecuteQuery(model.insert); })));
   }
-  run.Check();
+  Check();
   Guarded(kPatchModule, "CloseConnection", [&session] { return session.CloseConnection(); });
-  run.Check();
+  Check();
   LogText("Updating QLX version...");
   LogText(OutcomeWord(Guarded(kPatchModule, "UpdateVersion",
-                              [&run] { return UpdateVersionValues() && run.RefreshTools(); })));
+                              [&run] { return UpdateVersionValues() && RefreshTools(run); })));
 }
 
 void RunSequence(RunControl& run) {
-  run.Check();
+  Check();
   LogText("Updating QLX database...\n");
-  run.StopService();
+  StopService(run);
 
   KTRDatabaseInterface session;
-  run.Check();
+  Check();
   const bool opened = Guarded("KTRDatabaseInterface", "OpenGlobalConnection",
                               [&session] { return session.OpenGlobalConnection(); });
-  run.Check();
+  Check();
   if (opened) {
     UpdateDatabaseAndVersion(run, session);
   } else {
     LogText("Failed to open database connection\n");
   }
-  run.Check();
-  run.StartService();
+  Check();
+  run.service_to_start = false;
+  StartService();
 }
 
 }  // namespace
@@ -71,16 +79,34 @@ int RunPatch(RunControl& run) {
   try {
     RunSequence(run);
     // From here on an interruption does nothing.
-    if (run.Finish()) {
+    if (platform::FinishRun()) {
       LogText("QLX database updation completed\n\n");
       return 0;
     }
   } catch (const platform::RunInterrupted&) {
     // Cleaned up below, once the step's own objects are gone.
   }
-  return run.EndInterrupted();
+  run.EndInterrupted();
+  return kInterruptedStatus;
 }
 
 int RunPatch() { return RunPatch(ThisRun()); }
+
+void StopService(RunControl& run) {
+  Check();
+  LogText("Stopping QLX service...");
+  run.service_to_start = true;
+  const bool stopped =
+      Guarded(kPatchModule, "ServiceStop", [] { return ServiceStop(ServiceName) == 0; });
+  if (!stopped) run.service_to_start = false;
+  LogText(OutcomeWord(stopped));
+}
+
+void StartService(std::chrono::milliseconds stop_pending_limit) {
+  LogText("Starting QLX service...");
+  LogText(OutcomeWord(Guarded(kPatchModule, "ServiceStart", [&] {
+    return ServiceStartWaitingAtMost(ServiceName, stop_pending_limit) == 0;
+  })));
+}
 
 }  // namespace qlx

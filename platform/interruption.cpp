@@ -1,15 +1,14 @@
 #include "platform/interruption.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace qlx::platform {
 
 namespace {
 
-// Atomics alone, constant-initialised and without destructors: a handler may
-// use them at any moment of the process's life.
 constexpr int kFinished = -1;
-std::atomic<int> interruptions{0};  // kFinished once the run has finished
+std::atomic<int> interruptions{0};
 std::atomic<const char*> first_name{nullptr};
 std::atomic<bool> session_ending{false};
 
@@ -33,13 +32,8 @@ void BeginRun() {
   session_ending = false;
 }
 
-int Interruptions() {
-  const int count = interruptions.load();
-  return count == kFinished ? 0 : count;
-}
-
+int Interruptions() { return std::max(interruptions.load(), 0); }
 const char* InterruptedBy() { return first_name.load(); }
-
 bool SessionEnding() { return session_ending.load(); }
 
 bool FinishRun() {

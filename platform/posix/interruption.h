@@ -2,8 +2,7 @@
 
 namespace qlx::platform::posix {
 
-// Readable once an interruption has come since the last drain: a child's
-// wait polls it beside the child. Only the program's thread drains it.
+// Readable after an interruption until drained; a child's wait polls it.
 int InterruptionFd();
 void DrainInterruptions();
 

@@ -105,6 +105,9 @@ class Rehearsal(unittest.TestCase):
         self.assertIn(f'cmd /c "zqtool -r -f "{HOST}\\Tools\\qlxtools.xml"" > null  -> exit 0\n'
                       f'      here: {work}/bin/zqtool -r -f "{installed / "qlxtools.xml"}"', report)
         self.assertIn("('TX540A1', 'TX540A1x', 2, 1)\n  ('TX520A1', 'TX520A1x', 2, 1)", report)
+        self.assertIn("OK   Database kind    dbType=SQLServer: the patch connects to SQL Server",
+                      report)
+        self.assertIn("OK   Last run         completed without a failure", report)
         self.assertIn("OV Quellmark: stop: running -> stopped", report)
         self.assertIn("OV Quellmark: start: stopped -> running", report)
 
@@ -156,6 +159,9 @@ COPIES = (
      r"zqtool: C:\Program Files (x86)\Orvanta\Vantline\Tools\zqtool.EXE (Path folder 3)"),
     ("a Path folder not copied", {}, {}, None, ["{inputs}/env.reg", "--env", r"C:\Oracle\bin"], 2,
      "The server's Path names C:\\Oracle\\bin, which the copy of drive C: lacks"),
+    ("dbType=oracle", {}, {}, a_folder("PROGRAM FILES (X86)", "orvanta", "VANTLINE", "config",
+                                       "globalsettings.props", data=b"dbType=oracle\r\n"), [], 1,
+     'FAIL Database kind    dbType=oracle: the patch matches "Oracle" exactly'),
 )
 
 
