@@ -101,6 +101,29 @@ std::string FolderPath(const std::string& directory) {
   return directory;
 }
 
+// Deny entries are not weighed against the allow entries: they may name a
+// group the account is not in, so an account is rather named once too often.
+std::vector<std::string> UntrustedPlanters(const ACL& list, PSID current_user) {
+  std::vector<std::string> names;
+  for (DWORD index = 0; index < list.AceCount; ++index) {
+    void* entry = nullptr;
+    if (!GetAce(const_cast<ACL*>(&list), index, &entry)) continue;
+    const PSID sid = PlantingSidOf(entry);
+    if (sid == nullptr || IsTrusted(sid, current_user)) continue;
+    const std::string name = AccountName(sid);
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  }
+  return names;
+}
+
+// What a folder without an access list at all admits to everything.
+Result<std::vector<std::string>> Everyone() {
+  unsigned char everyone[SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = sizeof everyone;
+  if (!CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size)) return Failure{GetLastError()};
+  return std::vector<std::string>{AccountName(everyone)};
+}
+
 }  // namespace
 
 Result<bool> IsElevated() {
@@ -114,16 +137,11 @@ Result<bool> IsElevated() {
   return elevation.TokenIsElevated != 0;
 }
 
-// Deny entries are not weighed against the allow entries: they may name a
-// group the account is not in, so an account is rather named once too often.
-// A folder without an access list at all admits everyone to everything.
 Result<std::vector<std::string>> OtherWritersOf(const std::string& directory) {
   const UniqueKernelHandle token = ProcessToken();
   if (!token) return Failure{GetLastError()};
   const Result<std::vector<unsigned char>> user = UserOf(token.get());
   if (!user) return Failure{user.error()};
-  const PSID current_user = reinterpret_cast<const TOKEN_USER*>(user->data())->User.Sid;
-
   PACL list = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD status = GetNamedSecurityInfoA(FolderPath(directory).c_str(), SE_FILE_OBJECT,
@@ -131,24 +149,8 @@ Result<std::vector<std::string>> OtherWritersOf(const std::string& directory) {
                                              nullptr, &descriptor);
   if (status != ERROR_SUCCESS) return Failure{status};
   const UniqueLocalMemory owned(descriptor);
-
-  std::vector<std::string> writers;
-  if (list == nullptr) {
-    unsigned char everyone[SECURITY_MAX_SID_SIZE] = {};
-    DWORD size = sizeof everyone;
-    if (!CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size)) return Failure{GetLastError()};
-    writers.push_back(AccountName(everyone));
-    return writers;
-  }
-  for (DWORD index = 0; index < list->AceCount; ++index) {
-    void* entry = nullptr;
-    if (!GetAce(list, index, &entry)) continue;
-    const PSID sid = PlantingSidOf(entry);
-    if (sid == nullptr || IsTrusted(sid, current_user)) continue;
-    const std::string name = AccountName(sid);
-    if (std::find(writers.begin(), writers.end(), name) == writers.end()) writers.push_back(name);
-  }
-  return writers;
+  if (list == nullptr) return Everyone();
+  return UntrustedPlanters(*list, reinterpret_cast<const TOKEN_USER*>(user->data())->User.Sid);
 }
 
 Result<std::string> ProgramDirectory() {

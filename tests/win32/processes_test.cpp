@@ -1,4 +1,5 @@
 #include "platform/processes.h"
+#include "platform/security.h"
 
 #include <gtest/gtest.h>
 
@@ -117,6 +118,33 @@ TEST(PrivateDirectoryTest, AdmitsOnlyTheUserAdministratorsAndSystemAndGoesWithIt
   EXPECT_FALSE(test::FileExists(path)) << path;
 }
 
+// Wine makes its lists up (above): it shows Everyone's rights alone, not the
+// entries Windows passes over (inherit-only, CREATOR OWNER) nor other names.
+TEST(OtherWritersTest, NameEveryoneButTheTrustedWhoMayCreateInTheFolder) {
+  EXPECT_EQ(ProgramDirectory().value_or(""), test::ExecutableDirectory());
+  EXPECT_EQ(OtherWritersOf(test::TemporaryDirectory() + "qlx no such folder").error(), 2u);
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;OICIIO;FA;;;BU)(A;;FA;;;CO)(A;;FRFX;;;WD)", {}},
+      {"D:P(A;;FA;;;SY)(A;;0x6;;;WD)", {"Everyone"}},
+      {nullptr, {"Everyone"}},  // no list at all: everyone may do anything
+  };
+  for (const auto& [access_list, writers] : cases) {
+    const win32::ScopedPrivateDirectory folder(test::TemporaryDirectory());
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL list = nullptr;
+    ASSERT_TRUE(!access_list || ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                                    access_list, SDDL_REVISION_1, &descriptor, nullptr));
+    const win32::UniqueLocalMemory owned(descriptor);
+    if (descriptor) GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted);
+    ASSERT_EQ(SetNamedSecurityInfoA(const_cast<char*>(folder.path().c_str()), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, list, nullptr),
+              0u);
+    EXPECT_EQ(OtherWritersOf(folder.path()).value_or({"failed"}), writers) << access_list;
+  }
+}
+
 // Runs the interpreter tests inside a scratch directory made current.
 class CommandInterpreterTest : public ::testing::Test {
  protected:
@@ -155,10 +183,9 @@ TEST_F(CommandInterpreterTest, RedirectsIntoAQuotedPathWithBlanks) {
   EXPECT_EQ(test::ReadBinaryFile(scratch_.File("pass2.txt")), "");
 }
 
-// cmd's search: the PATH entries in order (quotes removed, empty and
-// relative ones passed over, never the current directory), in each the
-// PATHEXT extensions in order (cmd's own list when unset); a folder is no
-// program.
+// PATH's entries in order (quotes removed, empty and relative ones and the
+// current directory passed over), in each PATHEXT's extensions in order
+// (cmd's own when unset); a folder is no program.
 TEST_F(CommandInterpreterTest, WhereCmdFindsTheFirstEntryThenTheFirstExtension) {
   const win32::ScopedPrivateDirectory tools(test::TemporaryDirectory());
   const std::string a = tools.path() + "\\a", b = tools.path() + "\\b";
@@ -176,7 +203,6 @@ TEST_F(CommandInterpreterTest, WhereCmdFindsTheFirstEntryThenTheFirstExtension) 
       {b + "\\;" + a, std::nullopt, b + "\\tool.COM"},
       {";\"" + b + "\";;" + a, ".EXE;.CMD", a + "\\tool.CMD"},
       {".;" + a, ".EXE", "2"},
-      {std::nullopt, std::nullopt, "2"},
   };
   for (const auto& c : cases) {
     const test::ScopedEnvironmentVariable path("PATH", c.path), pathext("PATHEXT", c.pathext);
