@@ -8,6 +8,7 @@ the one a scenario names.
 """
 
 import difflib
+import json
 import os
 import re
 import sys
@@ -478,6 +479,44 @@ def _side_by_side(left, right):
         a, b = left[i1:i2], right[j1:j2]
         for k in range(max(len(a), len(b))):
             yield (a[k] if k < len(a) else None, b[k] if k < len(b) else None, "X")
+
+
+class Check(WinePatchTestCase):
+    """The shipped qlxcheck.exe before and after the patch: its rows, its exit
+    status, and that it changes nothing the patch changes."""
+
+    BEFORE = ("Elevation", "Directories", "Version values", "Database kind", "Connection",
+              "Provider", "Database", "Models", "Service", "Host tools", "Tool files", "Log",
+              "Folders")
+    AFTER = ("Version values", "Models", "Service", "Tool files", "Last run")
+
+    def check(self, *arguments):
+        """The exit status and the JSON's rows as {name: status}."""
+        result = self.host.run_again(os.environ["QLX_CHECK"], "--json", *arguments)
+        rows = json.loads(result.stdout)["rows"]
+        return result.returncode, {row["name"]: row["status"] for row in rows}
+
+    def test_a_healthy_prefix_passes_before_and_after_the_patch(self):
+        self.host.lay_out()
+        for db_type in ("Oracle", "SQLServer"):
+            self.host.write(rf"{self.host.host_dir}\config\globalsettings.props",
+                            f"dbType={db_type}\r\n".encode())
+            self.assertEqual(self.check(), (0, dict.fromkeys(self.BEFORE, "OK")))
+        self.assertIsNone(self.host.log())
+        self.assertIsNone(self.host.file_bytes(self.host.database_table))
+        self.assertAddOnDirectory(["qlxdatabase.props"])
+        self.assertVersionUnchanged()
+        self.assertToolsUntouched()
+        self.assertEqual(self.host.run_again(PATCH).returncode, 0)
+        self.assertEqual(self.host.file_bytes(self.host.database_table), b"TX540A1\nTX520A1\n")
+        self.assertEqual(self.check("--after"), (0, dict.fromkeys(self.AFTER, "OK")))
+
+    def test_a_disabled_service_fails_its_row_with_a_fix(self):
+        self.host.service = "disabled"
+        self.host.lay_out()
+        self.assertEqual(self.check(), (1, {**dict.fromkeys(self.BEFORE, "OK"), "Service": "FAIL"}))
+        self.assertRegex(self.host.run_again(os.environ["QLX_CHECK"]).text(),
+                         r'\nFAIL Service +"OV Quellmark" is disabled.*\r\n     fix: \S')
 
 
 class PlantedPrograms(WinePatchTestCase):

@@ -243,7 +243,8 @@ class Host:
         }
         # Values only 64-bit programs see.
         self.registry_64 = {}
-        # "running", "stopped", or None for a service that is not installed.
+        # "running", "stopped", "disabled" (installed so, never started), or
+        # None for a service that is not installed.
         self.service = "running"
         # How long the test service reports its stop under way.
         self.service_stop_delay_ms = SERVICE_STOP_DELAY_MS
@@ -276,9 +277,6 @@ class Host:
         self.database_record = r"C:\database.calls"
         # The table Supported_Servers, a model name a line: the INSERTs append.
         self.database_table = r"C:\database.table"
-        # The OLE DB providers installed for 32-bit programs, each a name for
-        # the test provider's class: only whether it can be created is asked.
-        self.providers = ["sqloledb", "OraOLEDB.Oracle"]
         # "<method> <HRESULT in hex>[ <description>]": the provider fails every
         # call of that method, with error information when there is a
         # description (tests/wine/test_ado_provider.cpp).
@@ -333,7 +331,9 @@ class Host:
         keys = dict(self.registry)
         keys[ADO_CONNECTION_SERVER_KEY] = {"": (REG_SZ, self.ado_provider_path),
                                            "ThreadingModel": (REG_SZ, "Apartment")}
-        for provider in self.providers:
+        # The OLE DB providers, named for the test provider's class: only
+        # whether they can be created is asked.
+        for provider in ("sqloledb", "OraOLEDB.Oracle"):
             keys[rf"HKEY_LOCAL_MACHINE\SOFTWARE\Classes\{provider}\CLSID"] = {
                 "": (REG_SZ, ADO_CONNECTION_CLASS)}
         if self.command_interpreter_recorder:
@@ -375,7 +375,9 @@ class Host:
         shutil.copyfile(self.test_service,
                         self.prefix.unix_path(self.service_dir) / "qlx_test_service.exe")
         binary = rf"{self.service_dir}\qlx_test_service.exe {self.service_stop_delay_ms}"
-        self.prefix.check("sc", "create", SERVICE, "binPath=", binary)
+        # Wine's sc has no "config": a disabled service is created so.
+        disabled = ["start=", "disabled"] if self.service == "disabled" else []
+        self.prefix.check("sc", "create", SERVICE, "binPath=", binary, *disabled)
         if self.service == "running":
             self.prefix.check("sc", "start", SERVICE)
             state = self.wait_for_service_state("RUNNING")
