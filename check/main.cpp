@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "check/read_only_files.h"
 #include "check/report.h"
 #include "database/password_files.h"
+#include "platform/files.h"
 #include "platform/interruption.h"
 #include "platform/platform.h"
 
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
-    if (options.directory.empty()) options.directory = std::filesystem::current_path().string();
+    if (options.directory.empty()) options.directory = qlx::platform::CurrentDirectory();
     return Check(options);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "qlxcheck: %s\n", error.what());

@@ -84,6 +84,8 @@ Result<> RemoveFileAtReboot(const std::string& path);
 Result<> EmptyFile(const std::string& path);
 bool IsDirectoryPath(const std::string& path);
 Result<> ProbeFileWrite(const std::string& path);
+// The current directory as the system names it; "." when it cannot say.
+std::string CurrentDirectory();
 // File::Append on a stream opened for appending.
 bool AppendWhole(std::FILE* stream, const std::string& text);
 

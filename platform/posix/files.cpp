@@ -231,6 +231,11 @@ Result<> EmptyFile(const std::string& path) {
   return {};
 }
 
+std::string CurrentDirectory() {
+  const std::string absolute = AbsolutePath(".");
+  return absolute.size() > 2 ? absolute.substr(0, absolute.size() - 2) : ".";
+}
+
 bool IsDirectoryPath(const std::string& path) {
   const Result<std::string> native_path = NativePath(path);
   return native_path && posix::IsDirectory(*native_path);

@@ -91,6 +91,12 @@ Result<> EmptyFile(const std::string& path) {
   return {};
 }
 
+std::string CurrentDirectory() {
+  char path[MAX_PATH] = {};
+  const DWORD length = GetCurrentDirectoryA(MAX_PATH, path);
+  return length == 0 || length >= MAX_PATH ? "." : std::string(path, length);
+}
+
 bool IsDirectoryPath(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
