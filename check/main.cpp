@@ -54,12 +54,6 @@ bool Parse(int argc, char** argv, Options* options) {
   return true;
 }
 
-// The password tool's files, should an interruption have left them.
-void RemovePasswordFiles() {
-  const auto deadline = std::chrono::steady_clock::now() + kRemoveBound;
-  for (const std::string& path : qlx::PasswordFilePaths()) qlx::RemovePasswordFile(path, deadline);
-}
-
 int Check(const Options& options) {
   qlx::check::ReadOnlyFiles files(*qlx::platform::Current().files);
   const qlx::platform::ScopedFacilities read_only(
@@ -71,7 +65,7 @@ int Check(const Options& options) {
   } catch (const qlx::platform::RunInterrupted&) {
   }
   if (qlx::platform::Interruptions() > 0) {
-    RemovePasswordFiles();
+    qlx::RemovePasswordFiles(kRemoveBound);  // should the tool have left them
     std::fputs("qlxcheck: interrupted; nothing was checked to the end\n", stderr);
     return kCannotCheck;
   }

@@ -1,24 +1,10 @@
 #include "check/read_only_files.h"
 
-#include <algorithm>
-#include <cctype>
-
+#include "database/password_files.h"
 #include "platform/windows_codes.h"
 
 namespace qlx::check {
 namespace {
-
-bool IsPasswordFile(std::string path) {
-  std::transform(path.begin(), path.end(), path.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  for (const std::string name : {"\\pass1.txt", "\\pass2.txt"}) {
-    if (path.size() >= name.size() &&
-        path.compare(path.size() - name.size(), name.size(), name) == 0) {
-      return true;
-    }
-  }
-  return false;
-}
 
 const platform::Failure kRefused{platform::kErrorAccessDenied};
 

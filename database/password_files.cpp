@@ -1,5 +1,7 @@
 #include "database/password_files.h"
 
+#include <algorithm>
+#include <cctype>
 #include <thread>
 
 #include "config/host_paths.h"
@@ -13,6 +15,8 @@ namespace {
 
 // A delete that fails (a tool still holding the file) is tried again this often.
 constexpr std::chrono::milliseconds kRemoveRetryPause{50};
+
+constexpr const char* kNames[] = {"\\pass1.txt", "\\pass2.txt"};
 
 bool AlreadyGone(uint32_t error) {
   return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
@@ -40,7 +44,20 @@ void GiveUp(const std::string& path) {
 
 std::vector<std::string> PasswordFilePaths() {
   const std::string directory = AddOnDirectory();
-  return {directory + "\\pass1.txt", directory + "\\pass2.txt"};
+  return {directory + kNames[0], directory + kNames[1]};
+}
+
+bool IsPasswordFile(const std::string& path) {
+  for (const std::string name : kNames) {
+    if (path.size() < name.size()) continue;
+    const std::string end = path.substr(path.size() - name.size());
+    if (std::equal(end.begin(), end.end(), name.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) == b;
+        })) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool PreparePasswordFile(const std::string& path) {
@@ -52,6 +69,11 @@ void RemovePasswordFile(const std::string& path, std::chrono::steady_clock::time
     if (std::chrono::steady_clock::now() + kRemoveRetryPause > deadline) return GiveUp(path);
     std::this_thread::sleep_for(kRemoveRetryPause);
   }
+}
+
+void RemovePasswordFiles(std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  for (const std::string& path : PasswordFilePaths()) RemovePasswordFile(path, deadline);
 }
 
 }  // namespace qlx

@@ -14,6 +14,9 @@ namespace qlx {
 // Their paths, as the add-on's directory names them now.
 std::vector<std::string> PasswordFilePaths();
 
+// Whether the path names one of them, in any directory and letter case.
+bool IsPasswordFile(const std::string& path);
+
 // Removes any file or link of that name (a leftover of an earlier run
 // counts), then creates the file afresh, empty and for the program alone;
 // false when either fails, and then the tool must not write into it.
@@ -26,5 +29,9 @@ bool PreparePasswordFile(const std::string& path);
 // "QLXPatch - <path> could not be deleted (emptied|not emptied, error <code>;
 // deletion at restart scheduled|refused, error <code>)".
 void RemovePasswordFile(const std::string& path, std::chrono::steady_clock::time_point deadline);
+
+// Both, each retried within the bound from now (the clean-up after an
+// interruption).
+void RemovePasswordFiles(std::chrono::milliseconds bound);
 
 }  // namespace qlx

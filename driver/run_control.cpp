@@ -55,8 +55,7 @@ void RunControl::CleanUp(const CleanUpBudget& budget) {
   }
   const char* what = platform::InterruptedBy();
   LogModuleMessage(kPatchModule, std::string("Run interrupted (") + (what ? what : "?") + ")");
-  const Clock::time_point deadline = Clock::now() + budget.deletes;
-  for (const std::string& path : PasswordFilePaths()) RemovePasswordFile(path, deadline);
+  RemovePasswordFiles(budget.deletes);
   if (service_to_start && what && std::strcmp(what, platform::kShutdown) == 0) {
     LogModuleMessage(kPatchModule, "Service left to its start type: the system is shutting down");
   } else if (service_to_start) {

@@ -244,17 +244,7 @@ bool IsDirectoryPath(const std::string& path) {
 Result<> ProbeFileWrite(const std::string& path) {
   const Result<std::string> native_path = NativePath(path);
   if (!native_path) return Failure{native_path.error()};
-  int error = 0;
-  if (posix::Exists(*native_path)) {
-    // A file without any write bit is read-only on Windows, also for root.
-    struct stat status {};
-    if (::stat(native_path->c_str(), &status) == 0 && posix::IsWriteProtected(status)) {
-      return Failure{kErrorAccessDenied};
-    }
-    const posix::UniqueFd file = posix::OpenRegularFile(*native_path, O_WRONLY, &error);
-    if (!file) return Failure{WindowsErrorForPath(error, *native_path)};
-    return {};
-  }
+  if (posix::Exists(*native_path)) return CheckReplaceableTarget(*native_path);
   const posix::UniqueFd created(
       ::open(native_path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!created) return Failure{WindowsErrorForPath(errno, *native_path)};

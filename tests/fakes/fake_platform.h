@@ -85,7 +85,6 @@ class FakeServices : public platform::Services {
   // limits): a start before then is refused with 1056.
   std::chrono::milliseconds stop_takes{0};
   std::chrono::milliseconds stop_left{0};
-  std::set<std::string> disabled;     // their start type forbids a start
   bool throw_on_stop = false;         // the stop request raises an exception
   std::vector<std::string> requests;  // "stop <name>", "wait <ms>", "start <name>"
   FaultPlan* faults = nullptr;
@@ -129,8 +128,6 @@ class FakeDatabase : public platform::DatabaseDriver {
   long command_timeout = 0;
   int live_connections = 0;
   int live_recordsets = 0;
-  // How many rows a statement's recordset holds (none when not named).
-  std::map<std::string, int> rows;
   FaultPlan* faults = nullptr;
 };
 

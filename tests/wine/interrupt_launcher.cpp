@@ -1,22 +1,19 @@
 // Starts a program in this console and interrupts it as a user at that
 // console would:
 //   qlx_interrupt_launcher.exe ctrl-c|ctrl-break|end-session TRIGGER PROGRAM
-// Once TRIGGER (a file, or a text a file holds as "FILE|TEXT") is there, or
-// after 60 s, it sends CTRL_C_EVENT to process group 0, every process of the
-// console, since Ctrl+C cannot be sent to another group and a new group
-// ignores it; or CTRL_BREAK_EVENT to the program's own group (it is started in
-// a new one for that); or it ends the session as Wine does, with
-// "wineboot --end-session", which sends every top-level window
-// WM_QUERYENDSESSION and WM_ENDSESSION and then ends its process. It exits with the
-// program's exit code (also printed, as "exit code 0x%08X"), or 4 when the
-// system refused to send the event. Its own handler swallows the
-// event, and it ignores nothing for its children. Without a console, it makes one first.
+// Once the file TRIGGER exists, or after 60 s, it sends CTRL_C_EVENT to
+// process group 0, every process of the console, since Ctrl+C cannot be sent to another group and a
+// new group ignores it; or CTRL_BREAK_EVENT to the program's own group (it is started in a new one
+// for that); or it ends the session as Wine does, with "wineboot --end-session", which sends every
+// top-level window WM_QUERYENDSESSION and WM_ENDSESSION and then ends its process. It exits with
+// the program's exit code (also printed, as "exit code 0x%08X"), or 4 when the system refused to
+// send the event. Its own handler swallows the event, and it ignores nothing for its children.
+// Without a console, it makes one first.
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
 #include "platform/win32/handles.h"
 
 namespace {
@@ -30,19 +27,7 @@ constexpr int kEventNotSent = 4;
 
 BOOL WINAPI SwallowEvent(DWORD) { return TRUE; }
 
-// The trigger: a file that exists, or "FILE|TEXT", a file that holds the text.
-bool Triggered(const std::string& trigger) {
-  const std::string::size_type bar = trigger.find('|');
-  const std::string path = trigger.substr(0, bar);
-  if (bar == std::string::npos) return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-  const qlx::platform::UniqueFile file(std::fopen(path.c_str(), "rb"));
-  std::string content;
-  char buffer[4096];
-  for (std::size_t count = 0; file && (count = std::fread(buffer, 1, sizeof buffer, file.get()));) {
-    content.append(buffer, count);
-  }
-  return content.find(trigger.substr(bar + 1)) != std::string::npos;
-}
+bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 // Runs the command line and waits for it; false when it cannot start.
 bool RunAndWait(std::string line) {
@@ -87,7 +72,7 @@ int main(int argc, char** argv) {
   const UniqueKernelHandle process(info.hProcess);
   const UniqueKernelHandle thread(info.hThread);
 
-  for (DWORD waited = 0; waited < kTriggerLimitMs && !Triggered(argv[2]); waited += kPollMs) {
+  for (DWORD waited = 0; waited < kTriggerLimitMs && !Exists(argv[2]); waited += kPollMs) {
     if (WaitForSingleObject(process.get(), kPollMs) == WAIT_OBJECT_0) break;
   }
   const bool end_session = std::strcmp(argv[1], "end-session") == 0;

@@ -20,9 +20,9 @@
 //                   that method is recorded and then fails with the HRESULT.
 //                   With a description the call leaves error information for
 //                   the thread, as ADO does; without one it leaves none.
-//   QLX_ADO_HANG    "<method>": every call of that method is recorded, followed
-//                   by a line "hanging", and then never returns, as a database
-//                   that does not answer.
+//   QLX_ADO_HANG    "<method>": every call of that method is recorded, makes the
+//                   file "<QLX_ADO_RECORD>.hanging", and then never returns, as a
+//                   database that does not answer.
 //   QLX_ADO_TABLE   a file that holds the table Supported_Servers as its model
 //                   names, one a line. An INSERT INTO Supported_Servers appends
 //                   the model it names (its first quoted value); a SELECT hands
@@ -141,7 +141,8 @@ HRESULT Called(const std::string& method, const std::string& arguments) {
   Record(method + "(" + arguments + ")");
   // A call that never comes back, as a database that does not answer.
   if (Environment("QLX_ADO_HANG") == method) {
-    Record("hanging");
+    const UniqueFile hanging(
+        std::fopen((Environment("QLX_ADO_RECORD") + ".hanging").c_str(), "wb"));
     Sleep(INFINITE);
   }
   const Failure& failure = TheFailure();
@@ -193,6 +194,16 @@ constexpr HRESULT kObjectClosed = static_cast<HRESULT>(0x800A0E78);
     return NotExpected("Recordset." #method);              \
   }
 
+// Drops one reference; the object goes with the last.
+template <typename Object>
+ULONG Released(Object* object, ULONG* references) {
+  const ULONG left = --*references;
+  if (left == 0) {
+    const std::unique_ptr<Object> last(object);
+  }
+  return left;
+}
+
 // The rows of a SELECT: one or none. The program asks only whether the
 // cursor stands past the end, and closes it.
 class TestRecordset final : public _ADORecordset {
@@ -213,13 +224,7 @@ class TestRecordset final : public _ADORecordset {
     return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) {
-      const std::unique_ptr<TestRecordset> last(this);
-    }
-    return left;
-  }
+  ULONG STDMETHODCALLTYPE Release() override { return Released(this, &references_); }
 
   HRESULT STDMETHODCALLTYPE get_EOF(VARIANT_BOOL* at_end) override {
     const HRESULT result = Called("Recordset.get_EOF", "");
@@ -344,13 +349,7 @@ class TestConnection final : public _ADOConnection, public ISupportErrorInfo {
     return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) {
-      const std::unique_ptr<TestConnection> last(this);
-    }
-    return left;
-  }
+  ULONG STDMETHODCALLTYPE Release() override { return Released(this, &references_); }
 
   // ISupportErrorInfo: the connection's own interfaces.
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID id) override {

@@ -107,7 +107,7 @@ class Interruptions(unittest.TestCase):
         # session as a shutdown, when no start is made.
         leftover = rf"{self.host.addon_dir}\pass2.txt"
         self.host.write(leftover, b"secret\r\n")
-        result = self.interrupt("end-session", rf"{self.host.database_record}|hanging",
+        result = self.interrupt("end-session", rf"{self.host.database_record}.hanging",
                                 QLX_ADO_RECORD=self.host.database_record, QLX_ADO_HANG="Execute")
         log = self.assertInterrupted(result, "shutdown", service="STOPPED", exit_code=0)
         self.assertTrue(log.endswith("Starting updation...\r\n"
